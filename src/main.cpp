@@ -1,0 +1,309 @@
+// Verdalune: the mood garden as a live desktop wallpaper.
+//
+// One borderless window hosts the WebView2 browser control. It sits behind the
+// desktop icons (wallpaper mode) or, when the page asks, in front as an
+// ordinary full-screen window (window mode). A tray icon's menu talks to the
+// page. Everything runs on one thread; the runtime's callbacks arrive through
+// the message loop.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "handler.h"
+#include "webview2.h"
+
+using Microsoft::WRL::ComPtr;
+namespace fs = std::filesystem;
+
+// The tray icon's callback message.
+constexpr UINT trayMessage = WM_APP + 1;
+
+// The site folder is served under this name; ".example" is reserved, so it can
+// never be a real host, and unlike ".local" it costs no name lookup.
+#define HOST L"verdalune.example"
+constexpr const wchar_t* hostName = HOST;
+constexpr const wchar_t* startAddress = L"https://" HOST L"/garden/";
+constexpr std::wstring_view allowedPrefix = L"https://" HOST L"/";
+#undef HOST
+
+static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the full x64 size");
+
+HWND view;
+HWND owner;
+ComPtr<ICoreWebView2Controller> controller;
+ComPtr<ICoreWebView2> web;
+NOTIFYICONDATAW icon;
+UINT taskbarReady;
+fs::path site;
+bool onWall;
+
+using EnvironmentDone = Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>;
+using ControllerDone = Handler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT, ICoreWebView2Controller*>;
+using NavigationStarting = Handler<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
+using MessageReceived = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
+
+// Takes over the reference that a new object is born with.
+template <class T>
+ComPtr<T> adopt(T* object) {
+    ComPtr<T> owned;
+    *owned.GetAddressOf() = object;
+    return owned;
+}
+
+void fail(const wchar_t* text) {
+    MessageBoxW(nullptr, text, L"Verdalune", MB_OK | MB_ICONERROR);
+    PostQuitMessage(1);
+}
+
+void resize() {
+    RECT bounds{};
+    GetClientRect(view, &bounds);
+    if (controller) controller->put_Bounds(bounds);
+}
+
+// EnumWindows callback: the worker behind the icons is the next top-level
+// "WorkerW" after the window that holds the icon view.
+BOOL CALLBACK findHost(HWND top, LPARAM out) {
+    if (!FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr)) return TRUE;
+    HWND worker = FindWindowExW(nullptr, top, L"WorkerW", nullptr);
+    if (!worker) return TRUE;
+    *reinterpret_cast<HWND*>(out) = worker;
+    return FALSE;
+}
+
+void position(bool wall) {
+    HWND shell = FindWindowW(L"Progman", nullptr);
+    HWND worker = nullptr;
+    if (wall && shell) {
+        // Asks the shell to put a worker window behind the icons; a hung shell
+        // must not hang us, and what it answers does not matter.
+        SendMessageTimeoutW(shell, 0x052C, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
+        if (FindWindowExW(shell, nullptr, L"SHELLDLL_DefView", nullptr))
+            worker = FindWindowExW(shell, nullptr, L"WorkerW", nullptr);
+        if (!worker) EnumWindows(findHost, reinterpret_cast<LPARAM>(&worker));
+    }
+    if (wall && !worker)
+        MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", L"Verdalune", MB_OK);
+    onWall = wall && worker;
+
+    ShowWindow(view, SW_HIDE);
+    SetWindowLongPtrW(view, GWL_STYLE, onWall ? WS_CHILD | WS_CLIPCHILDREN : WS_POPUP | WS_CLIPCHILDREN);
+    SetLastError(0);
+    if (!SetParent(view, onWall ? worker : nullptr) && GetLastError()) {
+        onWall = false;
+        SetWindowLongPtrW(view, GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
+        SetParent(view, nullptr);
+    }
+
+    // Always the primary display; inside the worker its origin may be offset.
+    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    POINT origin{0, 0};
+    if (onWall) ScreenToClient(worker, &origin);
+    if (wall && !onWall) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    SetWindowPos(view, onWall ? HWND_BOTTOM : HWND_TOP, area.left + origin.x, area.top + origin.y,
+                 area.right - area.left, area.bottom - area.top,
+                 onWall ? SWP_NOACTIVATE | SWP_FRAMECHANGED : SWP_FRAMECHANGED);
+    ShowWindow(view, onWall ? SW_SHOWNOACTIVATE : SW_SHOW);
+    if (!onWall) {
+        SetForegroundWindow(view);
+        if (controller) controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+    }
+    resize();
+}
+
+// Sends a mode word to the page; the page decides what it means.
+void command(const wchar_t* word) {
+    if (!web) return;
+    std::wstring script = L"window.moodMode('" + std::wstring(word) + L"')";
+    web->ExecuteScript(script.c_str(), nullptr);
+}
+
+HRESULT onMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+    LPWSTR text = nullptr;
+    if (FAILED(args->TryGetWebMessageAsString(&text))) return S_OK;
+    std::wstring message = text ? text : L"";
+    CoTaskMemFree(text);
+    if (message == L"showEditor") position(false);
+    else if (message == L"showWall") position(true);
+    return S_OK;
+}
+
+// Keeps every top-level navigation on the site: anything else is cancelled.
+HRESULT guard(ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+    LPWSTR uri = nullptr;
+    args->get_Uri(&uri);
+    BOOL cancel = TRUE;
+    if (uri && std::wstring(uri).starts_with(allowedPrefix)) cancel = FALSE;
+    CoTaskMemFree(uri);
+    args->put_Cancel(cancel);
+    return S_OK;
+}
+
+HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
+    if (FAILED(result) || !created) {
+        fail(L"无法启动花园显示窗口。");
+        return S_OK;
+    }
+    controller = created;
+    controller->get_CoreWebView2(web.ReleaseAndGetAddressOf());
+    if (!web) {
+        fail(L"无法启动花园显示窗口。");
+        return S_OK;
+    }
+    ComPtr<ICoreWebView2_3> web3;
+    if (FAILED(web->QueryInterface(ICoreWebView2_3::iid, reinterpret_cast<void**>(web3.GetAddressOf()))) || !web3 ||
+        FAILED(web3->SetVirtualHostNameToFolderMapping(hostName, site.c_str(), COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY_CORS))) {
+        fail(L"请更新 Microsoft Edge WebView2 Runtime。");
+        return S_OK;
+    }
+    // Both handlers go in before the first navigation, so the start page is
+    // guarded too. The view keeps them for its lifetime; the token is not needed.
+    EventRegistrationToken token{};
+    auto guarding = adopt(new NavigationStarting(guard));
+    web->add_NavigationStarting(guarding.Get(), &token);
+    auto listening = adopt(new MessageReceived(onMessage));
+    web->add_WebMessageReceived(listening.Get(), &token);
+    resize();
+    web->Navigate(startAddress);
+    return S_OK;
+}
+
+HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* environment) {
+    if (FAILED(result) || !environment) {
+        fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
+        return S_OK;
+    }
+    auto done = adopt(new ControllerDone(setup));
+    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(L"无法创建桌面窗口。");
+    return S_OK;
+}
+
+void trayMenu() {
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, 1, L"种下今天");
+    AppendMenuW(menu, MF_STRING, 2, L"花园菜单");
+    AppendMenuW(menu, MF_STRING, 3, L"回到壁纸");
+    AppendMenuW(menu, MF_STRING, 4, L"退出 Verdalune");
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    // Without the foreground the menu would not close on a click elsewhere.
+    SetForegroundWindow(owner);
+    int choice = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
+    DestroyMenu(menu);
+    switch (choice) {
+    case 0: break;
+    case 1: command(L"plant"); break;
+    case 2: command(L"menu"); break;
+    case 4: PostQuitMessage(0); break;
+    default: command(L"wall"); break;
+    }
+}
+
+LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // A restarted shell has forgotten our icon and our place behind its icons.
+    if (taskbarReady && message == taskbarReady && window == owner) {
+        Shell_NotifyIconW(NIM_ADD, &icon);
+        if (onWall) position(true);
+        return 0;
+    }
+    switch (message) {
+    case WM_SIZE:
+        if (window != view) break;
+        resize();
+        return 0;
+    case WM_CLOSE:
+        // Closing the garden only sends it back to the wall; it is never destroyed.
+        if (window == view) command(L"wall");
+        else PostQuitMessage(0);
+        return 0;
+    case WM_DISPLAYCHANGE:
+        if (window != owner || !onWall) break;
+        position(true);
+        return 0;
+    case trayMessage:
+        if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) trayMenu();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Before anything else, so that a second start changes nothing.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\VerdaluneDesktopGarden");
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    std::vector<wchar_t> path(32768);
+    GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    site = fs::path(path.data()).parent_path() / L"site";
+    std::error_code error;
+    if (!fs::exists(site / L"garden/index.html", error)) {
+        MessageBoxW(nullptr, L"请完整解压 ZIP 后启动。", L"Verdalune", MB_OK);
+        return 1;
+    }
+
+    WNDCLASSW type{};
+    type.lpfnWndProc = proc;
+    type.hInstance = instance;
+    type.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    type.lpszClassName = L"VerdaluneGardenWindow";
+    RegisterClassW(&type);
+    owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 菜单", WS_POPUP, 0, 0, 1, 1,
+                            nullptr, nullptr, instance, nullptr);
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    view = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 情绪花园", WS_POPUP, 0, 0, width, height,
+                           nullptr, nullptr, instance, nullptr);
+
+    icon.cbSize = sizeof icon;
+    icon.hWnd = owner;
+    icon.uID = 1;
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = trayMessage;
+    icon.hIcon = type.hIcon;
+    lstrcpyW(icon.szTip, L"Verdalune · 种下今天");
+    Shell_NotifyIconW(NIM_ADD, &icon);
+    taskbarReady = RegisterWindowMessageW(L"TaskbarCreated");
+
+    PWSTR local = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
+        CoTaskMemFree(local);
+        Shell_NotifyIconW(NIM_DELETE, &icon);
+        return 1;
+    }
+    fs::path data = fs::path(local) / L"Verdalune" / L"WebView2";
+    CoTaskMemFree(local);
+    fs::create_directories(data, error);
+
+    auto created = adopt(new EnvironmentDone(onEnvironment));
+    if (FAILED(CreateCoreWebView2EnvironmentWithOptions(nullptr, data.c_str(), nullptr, created.Get())))
+        fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
+
+    MSG message{};
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+
+    Shell_NotifyIconW(NIM_DELETE, &icon);
+    web.Reset();
+    if (controller) {
+        controller->Close();
+        controller.Reset();
+    }
+    CoUninitialize();
+    CloseHandle(mutex);
+    int code = got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));
+    created.Reset();
+    return code;
+}
