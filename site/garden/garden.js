@@ -1,0 +1,119 @@
+// Draws the wallpaper: twelve beds, one per month, the newest at the front
+// (bottom), one flower per planted day at its day-of-month column. Drawn
+// once per change (start, planting, restore, new day); nothing is animated
+// except a freshly planted flower growing in once.
+import { moodOf } from './moods.js';
+import { daysInMonth, lastTwelveMonths } from './days.js';
+
+const SVG = 'http://www.w3.org/2000/svg';
+const LABEL_W = 96;
+const CELL = 40;
+const ROW = 54;
+const TOP = 28;
+const BOTTOM = 22;
+export const VIEW_BOX = `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + 12 * ROW + BOTTOM}`;
+
+const pad = (n) => String(n).padStart(2, '0');
+
+function el(name, attrs, text) {
+  const node = document.createElementNS(SVG, name);
+  for (const [k, v] of Object.entries(attrs)) node.setAttribute(k, v);
+  if (text) node.textContent = text;
+  return node;
+}
+
+// Stable per-day variation: the same date always gets the same lean, size
+// and shade, so the garden does not reshuffle between starts.
+export function variation(key) {
+  let h = 2166136261;
+  for (let i = 0; i < key.length; i++) h = Math.imul(h ^ key.charCodeAt(i), 16777619);
+  const next = () => {
+    h = Math.imul(h ^ (h >>> 15), 2246822507);
+    h = Math.imul(h ^ (h >>> 13), 3266489909);
+    h ^= h >>> 16;
+    return (h >>> 0) / 4294967296;
+  };
+  return {
+    lean: (next() - 0.5) * 14,
+    scale: 0.96 + next() * 0.2,
+    dx: (next() - 0.5) * 6,
+    hue: (next() - 0.5) * 14,
+    light: (next() - 0.5) * 12,
+  };
+}
+
+function shade(mood, v) {
+  const light = Math.min(92, Math.max(30, mood.light + v.light));
+  return `hsl(${(mood.hue + v.hue + 360) % 360}, ${mood.sat}%, ${light}%)`;
+}
+
+const r1 = (n) => Math.round(n * 10) / 10;
+
+function flower(key, entry, x, ground) {
+  const mood = moodOf(entry.mood);
+  const v = variation(key);
+  return el('use', {
+    href: `#f-${mood.id}`,
+    class: 'flower',
+    'data-day': key,
+    'data-mood': mood.id,
+    color: shade(mood, v),
+    transform: `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`,
+  });
+}
+
+// A small picture of a mood's flower, for the legend, the editor and the menu.
+export function flowerIcon(mood) {
+  const svg = el('svg', { viewBox: '-18 -48 36 50', class: 'icon', 'aria-hidden': 'true' });
+  svg.append(el('use', { href: `#f-${mood.id}`, color: `hsl(${mood.hue}, ${mood.sat}%, ${mood.light}%)` }));
+  return svg;
+}
+
+// Returns the number of flowers drawn.
+export function drawGarden(root, { today, days, grow }) {
+  const frag = document.createDocumentFragment();
+  const ticks = el('g', { class: 'ticks' });
+  for (const d of [1, 5, 10, 15, 20, 25, 30]) {
+    ticks.append(el('text', { x: LABEL_W + (d - 0.5) * CELL, y: TOP - 10 }, String(d)));
+  }
+  frag.append(ticks);
+
+  let planted = 0;
+  lastTwelveMonths(today).forEach(({ y, m }, row) => {
+    const ground = TOP + (row + 1) * ROW - 8;
+    const count = daysInMonth(y, m);
+    const bed = el('g', { class: 'bed', 'data-month': `${y}-${pad(m)}` });
+    if (row === 0 || m === 1) bed.append(el('text', { class: 'year', x: LABEL_W - 16, y: ground - 22 }, `${y}年`));
+    bed.append(el('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`));
+    bed.append(el('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 }));
+
+    for (let d = 1; d <= count; d++) {
+      const key = `${y}-${pad(m)}-${pad(d)}`;
+      if (key > today) break;
+      const x = LABEL_W + (d - 0.5) * CELL;
+      const entry = days.get(key);
+      if (key === today) {
+        bed.append(el('circle', { class: 'today-glow', cx: x, cy: ground - 24, r: 30, fill: 'url(#glow)' }));
+        if (!entry) bed.append(el('use', { class: 'today-empty', href: '#sprout', transform: `translate(${x} ${ground + 1})` }));
+        bed.append(el('text', { class: 'today-label', x, y: ground + 21 }, '今天'));
+      }
+      if (entry) {
+        planted++;
+        const f = flower(key, entry, x, ground);
+        if (key === grow) {
+          const wrap = el('g', { class: 'grow' });
+          wrap.addEventListener('animationend', () => wrap.classList.remove('grow'), { once: true });
+          wrap.append(f);
+          bed.append(wrap);
+        } else {
+          bed.append(f);
+        }
+      } else if (key !== today) {
+        bed.append(el('use', { href: '#tuft', class: 'tuft', transform: `translate(${x} ${ground + 1})` }));
+      }
+    }
+    frag.append(bed);
+  });
+  root.replaceChildren(frag);
+  return planted;
+}

@@ -1,0 +1,25 @@
+// The six moods a day can be planted with. The order is the order shown in
+// the editor, the legend and the monthly counts. Colours are HSL so that each
+// day can vary its flower a little around the mood's own colour.
+export const MOODS = [
+  { id: 'happy', name: '开心', flower: '向日葵', hue: 44, sat: 92, light: 58 },
+  { id: 'calm', name: '平静', flower: '薰衣草', hue: 262, sat: 55, light: 72 },
+  { id: 'warm', name: '温暖', flower: '樱花', hue: 345, sat: 80, light: 82 },
+  { id: 'tired', name: '疲惫', flower: '蒲公英', hue: 48, sat: 22, light: 86 },
+  { id: 'sad', name: '难过', flower: '风铃草', hue: 214, sat: 70, light: 66 },
+  { id: 'cross', name: '烦躁', flower: '虞美人', hue: 8, sat: 78, light: 58 },
+];
+
+const byId = new Map(MOODS.map((m) => [m.id, m]));
+
+export function moodOf(id) {
+  return byId.get(id);
+}
+
+export function isMood(id) {
+  return typeof id === 'string' && byId.has(id);
+}
+
+export function baseColour(mood) {
+  return `hsl(${mood.hue} ${mood.sat}% ${mood.light}%)`;
+}

@@ -1,0 +1,148 @@
+// Shared set-up for the page tests and the benchmark: the system's Chromium,
+// the site folder served under the host's own https origin, and a stand-in
+// for the host's chrome.webview that records what the page posts.
+import { readFile } from 'node:fs/promises';
+import { fileURLToPath } from 'node:url';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const ORIGIN = 'https://verdalune.example';
+export const START = `${ORIGIN}/garden/`;
+export const KEY = 'verdalune.garden.v1';
+// A Sunday morning in mid-June, in a fixed zone, so dates never depend on
+// when or where the tests run.
+export const TIMEZONE = 'Asia/Shanghai';
+export const NOW = '2025-06-15T10:00:00+08:00';
+export const TODAY = '2025-06-15';
+
+const SITE = fileURLToPath(new URL('../../site/', import.meta.url));
+export const SCREENSHOTS = fileURLToPath(new URL('./screenshots/', import.meta.url));
+
+const TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.svg': 'image/svg+xml',
+  '.json': 'application/json',
+};
+
+export function launch() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM_PATH || '/usr/bin/chromium',
+    args: [
+      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+    ],
+  });
+}
+
+// Serves site/ for the origin, the way the host's folder mapping does, and
+// refuses everything else. `log` collects what was asked for.
+export async function serveSite(context, { delay = {} } = {}) {
+  const log = { outside: [], missing: [], served: [] };
+  await context.route('**', (route) => {
+    log.outside.push(route.request().url());
+    return route.abort('blockedbyclient');
+  });
+  await context.route(`${ORIGIN}/**`, async (route) => {
+    const url = new URL(route.request().url());
+    let rel = decodeURIComponent(url.pathname);
+    if (rel.endsWith('/')) rel += 'index.html';
+    const file = path.join(SITE, rel);
+    if (!file.startsWith(SITE)) return route.fulfill({ status: 403 });
+    let body;
+    try {
+      body = await readFile(file);
+    } catch {
+      log.missing.push(url.pathname);
+      return route.fulfill({ status: 404, body: 'not found' });
+    }
+    log.served.push(url.pathname);
+    if (delay[url.pathname]) await new Promise((r) => setTimeout(r, delay[url.pathname]));
+    return route.fulfill({ status: 200, body, headers: { 'content-type': TYPES[path.extname(file)] || 'application/octet-stream' } });
+  });
+  return log;
+}
+
+function recordHost() {
+  const posted = [];
+  window.__posted = posted;
+  window.chrome = window.chrome || {};
+  window.chrome.webview = {
+    // Remember how many flowers existed when each message went out.
+    postMessage(message) {
+      posted.push({ message, flowers: document.querySelectorAll('#garden .flower').length });
+    },
+    addEventListener() {},
+    removeEventListener() {},
+  };
+}
+
+// Puts a value under the garden's key before the page's first load only, so
+// that reloads see what the page itself saved.
+function seedOnce({ key, value }) {
+  if (sessionStorage.getItem('__seeded')) return;
+  sessionStorage.setItem('__seeded', '1');
+  localStorage.setItem(key, value);
+}
+
+/**
+ * Opens the garden in a fresh context.
+ * days: Map or object of day -> {mood, note}; stored: a raw string for the
+ * key instead; host: install the chrome.webview stand-in; clock: install a
+ * fake clock at `now` (false leaves the real clock alone).
+ */
+export async function openGarden(browser, {
+  days, stored, host = true, now = NOW, clock = true, path: at = '/garden/',
+  viewport = { width: 1366, height: 768 }, reducedMotion = 'reduce',
+  permissions = [], initScripts = [], delay, wait = true,
+} = {}) {
+  const context = await browser.newContext({
+    viewport, reducedMotion, locale: 'zh-CN', timezoneId: TIMEZONE, permissions, serviceWorkers: 'block',
+  });
+  const log = await serveSite(context, { delay });
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  if (clock) await page.clock.install({ time: new Date(now) });
+  if (host) await page.addInitScript(recordHost);
+  if (stored !== undefined || days !== undefined) {
+    const value = stored !== undefined ? stored : storedValue(days);
+    await page.addInitScript(seedOnce, { key: KEY, value });
+  }
+  for (const script of initScripts) await page.addInitScript(script);
+  await page.goto(ORIGIN + at);
+  if (wait) await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+  return { context, page, log, errors, close: () => context.close() };
+}
+
+export function storedValue(days) {
+  const entries = days instanceof Map ? [...days] : Object.entries(days);
+  const plain = {};
+  for (const [k, v] of entries.sort(([a], [b]) => (a < b ? -1 : 1))) plain[k] = v.note ? v : { mood: v.mood };
+  return JSON.stringify({ version: 1, days: plain });
+}
+
+const MOOD_IDS = ['happy', 'calm', 'warm', 'tired', 'sad', 'cross'];
+const NOTES = ['和朋友吃了火锅', '下雨了，在家看书', '项目终于上线', '有点累，早点睡', '', '', ''];
+
+// A year of planted days ending the day before `today`, with some gaps and
+// notes; the same every time.
+export function yearOfDays(today = TODAY, { includeToday = false } = {}) {
+  const days = {};
+  const [y, m, d] = today.split('-').map(Number);
+  let seed = 7;
+  const rand = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
+  for (let back = includeToday ? 0 : 1; back <= 366; back++) {
+    const date = new Date(Date.UTC(y, m - 1, d - back));
+    const key = date.toISOString().slice(0, 10);
+    if (rand() < 0.15) continue;
+    const note = NOTES[Math.floor(rand() * NOTES.length)];
+    days[key] = note ? { mood: MOOD_IDS[Math.floor(rand() * 6)], note } : { mood: MOOD_IDS[Math.floor(rand() * 6)] };
+  }
+  return days;
+}
+
+export const posted = (page) => page.evaluate(() => window.__posted.map((p) => p.message));
+export const readStored = (page, key = KEY) => page.evaluate((k) => localStorage.getItem(k), key);
+export const view = (page) => page.evaluate(() => document.body.dataset.view);
