@@ -37,8 +37,9 @@ export function launch() {
 }
 
 // Serves site/ for the origin, the way the host's folder mapping does, and
-// refuses everything else. `log` collects what was asked for.
-export async function serveSite(context, { delay = {} } = {}) {
+// refuses everything else. `log` collects what was asked for. `delay` holds
+// a file back for some milliseconds; `replace` serves other content instead.
+export async function serveSite(context, { delay = {}, replace = {} } = {}) {
   const log = { outside: [], missing: [], served: [] };
   await context.route('**', (route) => {
     log.outside.push(route.request().url());
@@ -50,9 +51,9 @@ export async function serveSite(context, { delay = {} } = {}) {
     if (rel.endsWith('/')) rel += 'index.html';
     const file = path.join(SITE, rel);
     if (!file.startsWith(SITE)) return route.fulfill({ status: 403 });
-    let body;
+    let body = replace[url.pathname];
     try {
-      body = await readFile(file);
+      body ??= await readFile(file);
     } catch {
       log.missing.push(url.pathname);
       return route.fulfill({ status: 404, body: 'not found' });
@@ -95,12 +96,12 @@ function seedOnce({ key, value }) {
 export async function openGarden(browser, {
   days, stored, host = true, now = NOW, clock = true, path: at = '/garden/',
   viewport = { width: 1366, height: 768 }, reducedMotion = 'reduce',
-  permissions = [], initScripts = [], delay, wait = true,
+  permissions = [], initScripts = [], delay, replace, wait = true,
 } = {}) {
   const context = await browser.newContext({
     viewport, reducedMotion, locale: 'zh-CN', timezoneId: TIMEZONE, permissions, serviceWorkers: 'block',
   });
-  const log = await serveSite(context, { delay });
+  const log = await serveSite(context, { delay, replace });
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));

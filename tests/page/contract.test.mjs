@@ -1,0 +1,182 @@
+// What the host relies on: window.moodMode and the two messages back.
+import { test, describe, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { launch, openGarden, yearOfDays, posted, view } from './harness.mjs';
+
+let browser;
+before(async () => { browser = await launch(); });
+after(() => browser?.close());
+
+const panels = (page) => page.evaluate(() => ({
+  editor: !document.getElementById('editor').hidden,
+  menu: !document.getElementById('menu').hidden,
+}));
+const clearPosted = (page) => page.evaluate(() => { window.__posted.length = 0; });
+
+describe('host contract', () => {
+  test('posts showWall once, and only after the garden is drawn', async () => {
+    const year = yearOfDays();
+    const shown = Object.keys(year).filter((k) => k >= '2024-07-01').length;
+    const g = await openGarden(browser, { days: year });
+    try {
+      await g.page.waitForTimeout(500);
+      const records = await g.page.evaluate(() => window.__posted);
+      assert.deepEqual(records, [{ message: 'showWall', flowers: shown }]);
+      assert.deepEqual(g.errors, []);
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('each word opens its view, posts its message and takes the focus', async () => {
+    const g = await openGarden(browser, { days: yearOfDays() });
+    const { page } = g;
+    try {
+      const steps = [
+        ['plant', 'plant', 'showEditor', { editor: true, menu: false }, 'editor'],
+        ['menu', 'menu', 'showEditor', { editor: false, menu: true }, 'menu'],
+        ['plant', 'plant', 'showEditor', { editor: true, menu: false }, 'editor'],
+        ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
+        ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
+        ['menu', 'menu', 'showEditor', { editor: false, menu: true }, 'menu'],
+        ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
+      ];
+      for (const [word, expectedView, message, open, focusIn] of steps) {
+        await clearPosted(page);
+        await page.evaluate((w) => window.moodMode(w), word);
+        assert.equal(await view(page), expectedView, `after "${word}"`);
+        assert.deepEqual(await posted(page), [message], `after "${word}"`);
+        assert.deepEqual(await panels(page), open, `after "${word}"`);
+        if (focusIn) {
+          const focused = await page.evaluate((id) => document.getElementById(id).contains(document.activeElement), focusIn);
+          assert.ok(focused, `focus is inside the ${focusIn} after "${word}"`);
+        }
+      }
+      assert.deepEqual(g.errors, []);
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('unknown words and other values do nothing', async () => {
+    const g = await openGarden(browser);
+    const { page } = g;
+    try {
+      await page.evaluate(() => window.moodMode('plant'));
+      await clearPosted(page);
+      const results = await page.evaluate(() => {
+        const odd = ['Plant', 'WALL', ' wall', 'wall ', 'menu\n', 'showWall', 'showEditor', '', 'wall\')',
+          undefined, null, 42, {}, ['wall'], new String('wall')]; // eslint-disable-line no-new-wrappers
+        return odd.map((w) => {
+          try { window.moodMode(w); return 'ok'; } catch (e) { return e.message; }
+        });
+      });
+      assert.ok(results.every((r) => r === 'ok'), results.join(', '));
+      assert.deepEqual(await posted(page), []);
+      assert.equal(await view(page), 'plant');
+      assert.deepEqual(g.errors, []);
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('in a plain browser without chrome.webview the garden still works', async () => {
+    const g = await openGarden(browser, { host: false, days: yearOfDays() });
+    const { page } = g;
+    try {
+      assert.equal(await page.evaluate(() => Boolean(window.chrome && window.chrome.webview)), false);
+      await page.locator('#preview-bar').getByText('种下今天').click();
+      assert.equal(await view(page), 'plant');
+      await page.keyboard.press('Escape');
+      assert.equal(await view(page), 'wall');
+      await page.evaluate(() => window.moodMode('menu'));
+      assert.equal(await view(page), 'menu');
+      await page.click('#menu-wall');
+      assert.equal(await view(page), 'wall');
+      assert.deepEqual(g.errors, []);
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('a word that arrives while the garden is loading is carried out after the first render', async () => {
+    const g = await openGarden(browser, { wait: false, delay: { '/garden/app.js': 800 } });
+    const { page } = g;
+    try {
+      await page.waitForFunction(() => typeof window.moodMode === 'function');
+      await page.evaluate(() => window.moodMode('menu'));
+      await page.waitForFunction(() => window.__posted.length === 2);
+      assert.deepEqual(await posted(page), ['showWall', 'showEditor']);
+      assert.equal(await view(page), 'menu');
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('moodMode survives a garden script that fails, and the window still reaches the desktop', async () => {
+    const g = await openGarden(browser, { wait: false, replace: { '/garden/app.js': 'export const = ;' } });
+    const { page } = g;
+    try {
+      assert.equal(await page.evaluate(() => typeof window.moodMode), 'function');
+      assert.deepEqual(await posted(page), ['showWall']);
+      assert.ok(await page.locator('.broken-note').isVisible());
+      await page.evaluate(() => { window.moodMode('plant'); window.moodMode('wall'); });
+      assert.deepEqual(await posted(page), ['showWall', 'showWall']);
+    } finally {
+      await g.close();
+    }
+  });
+});
+
+describe('cost on the wall', () => {
+  // Counts what the page schedules; wraps the timer functions before any
+  // page script runs.
+  function countScheduling() {
+    const seen = { timeouts: [], intervals: 0, frames: 0 };
+    window.__seen = seen;
+    const { setTimeout: st, setInterval: si, requestAnimationFrame: raf } = window;
+    window.setTimeout = (fn, ms, ...a) => { seen.timeouts.push(ms); return st(fn, ms, ...a); };
+    window.setInterval = (...a) => { seen.intervals++; return si(...a); };
+    window.requestAnimationFrame = (fn) => { seen.frames++; return raf(fn); };
+  }
+
+  test('after the first render only the midnight timer is pending and nothing animates', async () => {
+    const g = await openGarden(browser, { clock: false, days: yearOfDays(), reducedMotion: 'no-preference', initScripts: [countScheduling] });
+    const { page } = g;
+    try {
+      await page.waitForTimeout(1500);
+      const seen = await page.evaluate(() => ({
+        ...window.__seen,
+        animations: document.getAnimations().length,
+        toMidnight: new Date(new Date().getFullYear(), new Date().getMonth(), new Date().getDate() + 1) - new Date(),
+      }));
+      assert.equal(seen.intervals, 0);
+      assert.equal(seen.frames, 0);
+      assert.equal(seen.animations, 0);
+      assert.equal(seen.timeouts.length, 1, 'one timer: the next midnight');
+      assert.ok(Math.abs(seen.timeouts[0] - seen.toMidnight) < 5000, `timer of ${seen.timeouts[0]} ms`);
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('a new flower grows in once, and not at all when motion is reduced', async () => {
+    for (const reducedMotion of ['no-preference', 'reduce']) {
+      const g = await openGarden(browser, { reducedMotion });
+      const { page } = g;
+      try {
+        await page.evaluate(() => window.moodMode('plant'));
+        await page.locator('#mood-grid').getByText('开心').click();
+        await page.click('#editor-plant');
+        const inGarden = () => document.getAnimations().filter((a) => a.effect.target.closest('#garden')).length;
+        const during = await page.evaluate(inGarden);
+        await page.waitForTimeout(1600);
+        const afterwards = await page.evaluate(inGarden);
+        assert.equal(during, reducedMotion === 'reduce' ? 0 : 1, reducedMotion);
+        assert.equal(afterwards, 0, reducedMotion);
+      } finally {
+        await g.close();
+      }
+    }
+  });
+});
