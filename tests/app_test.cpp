@@ -1,0 +1,167 @@
+// The program as a user meets it: started as a process with a site folder of
+// its own, the stand-in runtime beside it, and a fake shell on the desktop.
+#include "harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr UINT trayMessage = WM_APP + 1;
+
+// Windows of the program's class on the test desktop.
+int gardenWindows() {
+    int count = 0;
+    EnumWindows([](HWND window, LPARAM data) -> BOOL {
+        if (classOf(window) == L"VerdaluneGardenWindow") ++*reinterpret_cast<int*>(data);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+int notesOf(Shell& shell, DWORD action) {
+    int count = 0;
+    for (auto& note : shell.notes()) count += note.action == action;
+    return count;
+}
+
+}  // namespace
+
+TEST_CASE("start shows only a tray icon and two hidden windows") {
+    Shell shell(Shell::win11);
+    App app;
+    REQUIRE(app.windows());
+
+    CHECK(textOf(app.owner) == L"Verdalune 菜单");
+    CHECK(styleOf(app.owner) == WS_POPUP);
+    CHECK(GetWindowLongPtrW(app.owner, GWL_EXSTYLE) == WS_EX_TOOLWINDOW);
+    CHECK(screenRect(app.owner) == RECT{0, 0, 1, 1});
+    CHECK(textOf(app.view) == L"Verdalune 情绪花园");
+    CHECK(styleOf(app.view) == WS_POPUP);
+    CHECK(GetWindowLongPtrW(app.view, GWL_EXSTYLE) == WS_EX_TOOLWINDOW);
+    CHECK(screenRect(app.view) == fullScreen());
+    CHECK_FALSE(IsWindowVisible(app.owner));
+    CHECK_FALSE(IsWindowVisible(app.view));
+    CHECK(GetParent(app.owner) == nullptr);
+    CHECK(GetWindow(app.view, GW_OWNER) == nullptr);
+
+    REQUIRE(shell.waitNotes(1));
+    auto note = shell.notes()[0];
+    CHECK(note.action == DWORD(NIM_ADD));
+    CHECK(note.window == app.owner);
+    CHECK(note.id == 1u);
+    CHECK(note.flags == UINT(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    CHECK(note.callback == trayMessage);
+    CHECK(note.tip == L"Verdalune · 种下今天");
+
+    CHECK(fs::is_directory(userDataFolder()));
+    // Nothing but the tray icon asks for attention while the page loads.
+    Sleep(300);
+    CHECK_FALSE(IsWindowVisible(app.view));
+    CHECK_FALSE(FindWindowW(L"#32770", nullptr));
+    CHECK(app.running());
+}
+
+TEST_CASE("a second start leaves at once and changes nothing") {
+    Shell shell(Shell::win11);
+    App first;
+    REQUIRE(first.windows());
+    REQUIRE(shell.waitNotes(1));
+
+    App second;
+    CHECK(second.exitCode() == DWORD(0));
+    CHECK(gardenWindows() == 2);
+    // It never reached the runtime: the stand-in writes its record on first use.
+    CHECK_FALSE(fs::exists(second.log));
+    Sleep(200);
+    CHECK(shell.notes().size() == 1);
+
+    CHECK(first.running());
+    PostMessageW(first.owner, WM_CLOSE, 0, 0);
+    CHECK(first.exitCode() == DWORD(0));
+}
+
+TEST_CASE("a missing entry page is told in a plain box and ends with 1") {
+    Shell shell(Shell::win11);
+    for (auto site : {App::noSite, App::noEntry}) {
+        CAPTURE(int(site));
+        std::error_code ignored;
+        fs::remove_all(userDataFolder().parent_path(), ignored);
+        App app(site);
+        auto box = takeBox();
+        REQUIRE(box);
+        CHECK(box->text == L"请完整解压 ZIP 后启动。");
+        CHECK(box->caption == L"Verdalune");
+        CHECK_FALSE(box->icon);
+        CHECK(box->buttons == std::vector<int>{IDOK});
+        CHECK(box->process == app.process.dwProcessId);
+        CHECK(app.exitCode() == DWORD(1));
+        CHECK(gardenWindows() == 0);
+        CHECK(shell.notes().empty());
+        CHECK_FALSE(fs::exists(userDataFolder().parent_path()));
+    }
+}
+
+TEST_CASE("a folder at the entry page's place passes the check") {
+    Shell shell(Shell::win11);
+    App app(App::entryFolder);
+    REQUIRE(app.windows());
+    CHECK_FALSE(FindWindowW(L"#32770", nullptr));
+    CHECK(app.running());
+}
+
+TEST_CASE("the tray menu quits with 0 and takes the icon away") {
+    Shell shell(Shell::win11);
+    App app;
+    REQUIRE(app.windows());
+    REQUIRE(shell.waitNotes(1));
+
+    // Escape first: nothing changes.
+    PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
+    HWND menu = openMenu();
+    REQUIRE(menu);
+    dismissMenu(menu);
+    CHECK(waitUntil([] { return !openMenu(0); }, 2000));
+    CHECK(app.running());
+
+    // Only releases open it.
+    for (LPARAM mouse : std::initializer_list<LPARAM>{WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK, WM_MOUSEMOVE}) PostMessageW(app.owner, trayMessage, 1, mouse);
+    CHECK_FALSE(openMenu(300));
+
+    PostMessageW(app.owner, trayMessage, 1, WM_LBUTTONUP);
+    menu = openMenu();
+    REQUIRE(menu);
+    chooseItem(menu, 3);
+    CHECK(app.exitCode() == DWORD(0));
+    REQUIRE(shell.waitNotes(2));
+    auto last = shell.notes().back();
+    CHECK(last.action == DWORD(NIM_DELETE));
+    CHECK(last.window == app.owner);
+    CHECK(last.id == 1u);
+}
+
+TEST_CASE("close requests end the program from the owner window only") {
+    Shell shell(Shell::win11);
+    App app;
+    REQUIRE(app.windows());
+    PostMessageW(app.view, WM_CLOSE, 0, 0);
+    Sleep(300);
+    CHECK(app.running());
+    CHECK(IsWindow(app.view));
+    CHECK(IsWindow(app.owner));
+    PostMessageW(app.owner, WM_CLOSE, 0, 0);
+    CHECK(app.exitCode() == DWORD(0));
+    CHECK(notesOf(shell, NIM_DELETE) == 1);
+}
+
+TEST_CASE("a restarted taskbar gets the icon back") {
+    Shell shell(Shell::win11);
+    App app;
+    REQUIRE(app.windows());
+    REQUIRE(shell.waitNotes(1));
+    PostMessageW(app.owner, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    REQUIRE(shell.waitNotes(2));
+    CHECK(notesOf(shell, NIM_ADD) == 2);
+    CHECK(shell.notes().back().window == app.owner);
+    // Not on the wall: the shell is not asked for its worker.
+    CHECK(shell.asked == 0);
+}

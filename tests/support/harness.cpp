@@ -1,0 +1,420 @@
+#define DOCTEST_CONFIG_IMPLEMENT
+#include "harness.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+static HDESK desktop;
+static std::wstring deskName;
+
+void joinDesktop() { SetThreadDesktop(desktop); }
+const std::wstring& desktopName() { return deskName; }
+
+int main(int argc, char** argv) {
+    // Process ids come back at once under Wine, so the name takes the time too.
+    wchar_t name[64];
+    swprintf(name, 64, L"test-%lu-%llu", GetCurrentProcessId(), static_cast<unsigned long long>(GetTickCount64()));
+    deskName = name;
+    desktop = CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (!desktop || !SetThreadDesktop(desktop)) {
+        fprintf(stderr, "no private desktop: error %lu\n", GetLastError());
+        return 2;
+    }
+    doctest::Context context(argc, argv);
+    int result = context.run();
+    fflush(stdout);
+    fflush(stderr);
+    // Threads of a failed test may still wait on windows of the program.
+    ExitProcess(static_cast<UINT>(result));
+}
+
+bool waitUntil(const std::function<bool()>& ready, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (ready()) return true;
+        if (std::chrono::steady_clock::now() >= end) return ready();
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(10);
+    }
+}
+
+HWND findWindow(const wchar_t* type, const wchar_t* title) {
+    struct Search {
+        const wchar_t* type;
+        const wchar_t* title;
+        HWND found;
+    } search{type, title, nullptr};
+    auto visit = [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        if (classOf(window) == s->type && (!s->title || textOf(window) == s->title)) {
+            s->found = window;
+            return FALSE;
+        }
+        return TRUE;
+    };
+    EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    // The garden window lives inside a worker while it is on the wall.
+    EnumWindows([](HWND top, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        EnumChildWindows(top, [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            if (classOf(window) == s->type && (!s->title || textOf(window) == s->title)) {
+                s->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        }, data);
+        return !s->found;
+    }, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring textOf(HWND window) {
+    wchar_t text[512] = L"";
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring classOf(HWND window) {
+    wchar_t type[256] = L"";
+    GetClassNameW(window, type, 256);
+    return type;
+}
+
+RECT screenRect(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return r;
+}
+
+RECT workArea() {
+    RECT r{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+    return r;
+}
+
+bool operator==(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+doctest::String toString(const RECT& r) {
+    char text[96];
+    snprintf(text, sizeof text, "{%ld, %ld, %ld, %ld}", r.left, r.top, r.right, r.bottom);
+    return text;
+}
+
+doctest::String toString(const std::wstring& text) {
+    std::string out;
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    out.resize(static_cast<size_t>(size));
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    return ("\"" + out + "\"").c_str();
+}
+
+// ---- the fake shell ----
+
+Shell::Shell(Layout layout, POINT workerAt) : layout(layout), workerAt(workerAt) {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bar = std::thread([this, ready] {
+        joinDesktop();
+        barThread = GetCurrentThreadId();
+        WNDCLASSW type{};
+        type.lpfnWndProc = trayProc;
+        type.lpszClassName = L"Shell_TrayWnd";
+        RegisterClassW(&type);
+        taskbar = CreateWindowExW(WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(taskbar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SetEvent(ready);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    });
+    WaitForSingleObject(ready, 5000);
+    ResetEvent(ready);
+    desk = std::thread([this, ready] {
+        joinDesktop();
+        deskThread = GetCurrentThreadId();
+        run(this->layout);
+        SetEvent(ready);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    });
+    WaitForSingleObject(ready, 5000);
+    CloseHandle(ready);
+}
+
+Shell::~Shell() {
+    SetEvent(release);
+    PostThreadMessageW(deskThread, WM_QUIT, 0, 0);
+    PostThreadMessageW(barThread, WM_QUIT, 0, 0);
+    desk.join();
+    bar.join();
+    CloseHandle(release);
+}
+
+HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
+    WNDCLASSW c{};
+    c.lpfnWndProc = shellProc;
+    c.lpszClassName = type;
+    RegisterClassW(&c);  // fails harmlessly once registered
+    DWORD style = parent ? WS_CHILD | WS_VISIBLE : WS_POPUP;
+    HWND window = CreateWindowExW(parent ? 0 : WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, type, L"", style, at.left, at.top,
+                                  at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    // Shown without activation, so that Wine keeps the order of creation.
+    if (!parent) ShowWindow(window, SW_SHOWNA);
+    return window;
+}
+
+void Shell::run(Layout layout) {
+    RECT screen = fullScreen();
+    if (layout == none) return;
+    // Created first, so it lies right below Progman: an enumeration, which
+    // the 24H2 layout must not need, would take it.
+    if (layout == win11 || layout == hung) decoy = make(L"WorkerW", nullptr, screen);
+    progman = make(L"Progman", nullptr, screen);
+    iconView = make(L"SHELLDLL_DefView", progman, screen);
+    if (layout == win11 || layout == hung) worker = make(L"WorkerW", progman, workerRect());
+}
+
+// The worker covers the screen; with workerAt it begins elsewhere, as on a
+// desktop with a display left of or above the primary one.
+RECT Shell::workerRect() {
+    RECT screen = fullScreen();
+    return {workerAt.x, workerAt.y, screen.right, screen.bottom};
+}
+
+// What the shell does on 0x052C.
+void Shell::answer() {
+    ++asked;
+    if (layout == hung) {
+        WaitForSingleObject(release, INFINITE);
+        return;
+    }
+    if (layout != win10 || worker) return;
+    // The newest window lands on top: the empty worker first, so that it ends
+    // up right behind the one that takes the icons.
+    worker = make(L"WorkerW", nullptr, workerRect());
+    HWND icons = make(L"WorkerW", nullptr, fullScreen());
+    SetParent(iconView, icons);
+}
+
+LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == 0x052C && shell) {
+        shell->answer();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Wine's shell32 hands every tray request to the desktop's "Shell_TrayWnd"
+// as WM_COPYDATA; the record begins with these fields.
+struct WineNote {
+    LONG window;
+    UINT id, flags, callback;
+    WCHAR tip[128];
+};
+
+LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_COPYDATA && shell) {
+        auto* data = reinterpret_cast<COPYDATASTRUCT*>(lParam);
+        if (data->cbData >= sizeof(WineNote)) {
+            auto* note = static_cast<const WineNote*>(data->lpData);
+            std::lock_guard hold(shell->lock);
+            shell->seen.push_back({static_cast<DWORD>(data->dwData), reinterpret_cast<HWND>(static_cast<LONG_PTR>(note->window)),
+                                   note->id, note->flags, note->callback, std::wstring(note->tip, wcsnlen(note->tip, 128))});
+        }
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::vector<TrayNote> Shell::notes() {
+    std::lock_guard hold(lock);
+    return seen;
+}
+
+bool Shell::waitNotes(size_t count, int ms) {
+    return waitUntil([&] { return notes().size() >= count; }, ms);
+}
+
+// ---- message boxes and menus ----
+
+static std::optional<Box> readBox(HWND dialog) {
+    // Wine fills the box in before it shows it.
+    if (!IsWindowVisible(dialog) || !GetDlgItem(dialog, 65535)) return std::nullopt;
+    Box box;
+    box.caption = textOf(dialog);
+    box.text = textOf(GetDlgItem(dialog, 65535));
+    HWND image = GetDlgItem(dialog, 1088);
+    box.icon = image && SendMessageW(image, STM_GETICON, 0, 0) != 0;
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDTRYAGAIN, IDCONTINUE}) {
+        HWND button = GetDlgItem(dialog, id);
+        if (button && IsWindowVisible(button)) box.buttons.push_back(id);
+    }
+    GetWindowThreadProcessId(dialog, &box.process);
+    return box;
+}
+
+static void pressOk(HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDOK, 0); }
+
+std::optional<Box> takeBox(int ms) {
+    std::optional<Box> box;
+    waitUntil([&] {
+        HWND dialog = FindWindowW(L"#32770", nullptr);
+        if (dialog && (box = readBox(dialog))) pressOk(dialog);
+        return box.has_value();
+    }, ms);
+    if (box) waitUntil([] { return !FindWindowW(L"#32770", nullptr); }, 2000);
+    return box;
+}
+
+BoxWatch::BoxWatch() {
+    watcher = std::thread([this] {
+        joinDesktop();
+        while (!stop) {
+            HWND dialog = FindWindowW(L"#32770", nullptr);
+            if (auto box = dialog ? readBox(dialog) : std::nullopt) {
+                {
+                    std::lock_guard hold(lock);
+                    seen.push_back(*box);
+                }
+                pressOk(dialog);
+                // Wait for this box to go, so that it is counted once.
+                for (int i = 0; i < 200 && IsWindow(dialog); ++i) Sleep(10);
+            }
+            Sleep(10);
+        }
+    });
+}
+
+BoxWatch::~BoxWatch() {
+    stop = true;
+    watcher.join();
+}
+
+std::vector<Box> BoxWatch::boxes() {
+    std::lock_guard hold(lock);
+    return seen;
+}
+
+HWND openMenu(int ms) {
+    HWND menu = nullptr;
+    waitUntil([&] {
+        menu = FindWindowW(L"#32768", nullptr);
+        return menu && IsWindowVisible(menu);
+    }, ms);
+    return menu && IsWindowVisible(menu) ? menu : nullptr;
+}
+
+static void key(HWND menu, WPARAM vk) {
+    PostMessageW(menu, WM_KEYDOWN, vk, 0);
+    PostMessageW(menu, WM_KEYUP, vk, 0xC0000000);
+}
+
+void chooseItem(HWND menu, int index) {
+    for (int i = 0; i <= index; ++i) key(menu, VK_DOWN);
+    key(menu, VK_RETURN);
+}
+
+void dismissMenu(HWND menu) { key(menu, VK_ESCAPE); }
+
+// ---- the program as a process ----
+
+static fs::path here() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+fs::path userDataFolder() {
+    PWSTR local = nullptr;
+    SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local);
+    fs::path folder = fs::path(local) / L"Verdalune" / L"WebView2";
+    CoTaskMemFree(local);
+    return folder;
+}
+
+App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? failure : L"") {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder = fs::path(temp) / (L"verdalune-" + desktopName());
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::copy_file(here().parent_path() / L"verdalune.exe", folder / L"verdalune.exe");
+    fs::copy_file(here() / L"WebView2Loader.dll", folder / L"WebView2Loader.dll");
+    log = folder / L"runtime.log";
+    if (site != noSite) fs::create_directories(folder / L"site" / L"garden");
+    if (site == fullSite) std::ofstream(folder / L"site" / L"garden" / L"index.html") << "<!doctype html>\n";
+    if (site == entryFolder) fs::create_directories(folder / L"site" / L"garden" / L"index.html");
+    if (start) this->start();
+}
+
+void App::start() {
+    job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+    SetEnvironmentVariableW(L"FAKE_WEBVIEW2_LOG", log.c_str());
+    SetEnvironmentVariableW(L"FAKE_WEBVIEW2_FAIL", failure.empty() ? nullptr : failure.c_str());
+    std::wstring desk = L"WinSta0\\" + desktopName();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desk.data();
+    std::wstring line = L"\"" + (folder / L"verdalune.exe").wstring() + L"\"";
+    // The working folder is the program's own, so no other WebView2Loader.dll is found.
+    REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process));
+    AssignProcessToJobObject(job, process.hProcess);
+}
+
+std::optional<DWORD> App::exitCode(int ms) {
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(ms)) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    return code;
+}
+
+bool App::windows(int ms) {
+    waitUntil([&] {
+        owner = findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单");
+        view = findWindow(L"VerdaluneGardenWindow", L"Verdalune 情绪花园");
+        return owner && view;
+    }, ms);
+    return owner && view;
+}
+
+App::~App() {
+    if (process.hProcess) {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    if (job) CloseHandle(job);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+std::vector<MenuItem> readMenu(HWND window) {
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(window, 0x01E1 /* MN_GETHMENU */, 0, 0));
+    std::vector<MenuItem> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[128] = L"";
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STATE | MIIM_STRING | MIIM_SUBMENU;
+        info.dwTypeData = text;
+        info.cch = 128;
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        items.push_back({info.wID, info.fType | (info.hSubMenu ? 0x80000000u : 0u), info.fState, text});
+    }
+    return items;
+}

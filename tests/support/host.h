@@ -1,0 +1,28 @@
+// The program's own functions and state, for tests that link its module and
+// drive it directly on their own thread.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+#include <wrl/client.h>
+
+#include <filesystem>
+
+#include "webview2.h"
+
+extern HWND view;
+extern HWND owner;
+extern Microsoft::WRL::ComPtr<ICoreWebView2Controller> controller;
+extern Microsoft::WRL::ComPtr<ICoreWebView2> web;
+extern NOTIFYICONDATAW icon;
+extern UINT taskbarReady;
+extern std::filesystem::path site;
+extern bool onWall;
+
+LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void trayMenu();
+void fail(const wchar_t* text);
+void position(bool wall);
+BOOL CALLBACK findHost(HWND top, LPARAM out);
+void resize();
+void command(const wchar_t* word);
