@@ -1,0 +1,475 @@
+// A stand-in for the WebView2 runtime and its loader, for tests only.
+//
+// Each object is a plain vtable array filled by slot number from the published
+// layout, never through the program's own interface declarations: a slot that
+// is wrong in the program's header then calls the wrong function here and
+// shows up in the record as "unexpected <kind> <slot>" instead of agreeing
+// with itself. Completions and events are posted to a message-only window on
+// the caller's thread, so they arrive through the program's message loop, as
+// with the real runtime. Every call is appended to the file named by
+// FAKE_WEBVIEW2_LOG, one UTF-8 line each; see fake.h for the test side.
+#include <windows.h>
+#include <objbase.h>
+
+#include <charconv>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs };
+constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args"};
+constexpr size_t slotCount[] = {8, 26, 73, 10, 6};
+
+enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived };
+constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received"};
+
+struct Interface {
+    Kind kind;
+    const char* name;
+    GUID iid;
+};
+const Interface interfaces[] = {
+    {Environment, "ICoreWebView2Environment", {0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}}},
+    {Controller, "ICoreWebView2Controller", {0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}}},
+    {View, "ICoreWebView2_3", {0xa0d6df20, 0x3b92, 0x416d, {0xaa, 0x0c, 0x43, 0x7a, 0x9c, 0x72, 0x78, 0x57}}},
+    {View, "ICoreWebView2_2", {0x9e8f0cf8, 0xe670, 0x4b5e, {0xb2, 0xbc, 0x73, 0xe0, 0x61, 0xe3, 0x18, 0x4c}}},
+    {View, "ICoreWebView2", {0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}}},
+    {NavigationArgs, "ICoreWebView2NavigationStartingEventArgs",
+     {0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}}},
+    {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs",
+     {0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}}},
+};
+
+void* vtables[5][73];
+
+struct Object {
+    explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
+    void** vtbl;
+    Kind kind;
+    // Only the program's references: ours would hide a leak or an over-release.
+    LONG refs = 0;
+    Object* view = nullptr;  // a controller's web view, made on first request
+    bool hasText = true;     // a navigation may have no address at all
+    bool isString = true;    // a web message posted as a string, not as JSON
+    int cancel = -1;         // -1 until put_Cancel is called
+    std::wstring text;
+};
+
+struct Held {
+    Held(Role role, IUnknown* handler) : role(role), handler(handler) {}
+    Role role;
+    IUnknown* handler;
+    bool active = true;
+    LONG last = 0;  // what our final Release returned
+};
+
+// Never destroyed: the report runs in DLL_PROCESS_DETACH, when static
+// destructors may already have run. Objects and Held records are never freed
+// either, so that a program holding leaked references, or a completion still
+// queued after a report, finds valid memory.
+struct State {
+    HINSTANCE module = nullptr;
+    HANDLE log = nullptr;  // null: not opened yet
+    HWND control = nullptr;
+    bool dirty = false;    // something was recorded since the last report
+    std::string fail;
+    std::vector<Object*> objects;
+    std::vector<Held*> held;
+    Object* view = nullptr;  // the sender of events
+    INT64 tokens = 0;
+};
+State& state = *new State;
+
+std::string utf8(std::wstring_view text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::string show(const wchar_t* text, const char* absent) { return text ? utf8(text) : absent; }
+
+std::string hex(const void* handle) {
+    char digits[20];
+    auto end = std::to_chars(digits, digits + sizeof digits, reinterpret_cast<uintptr_t>(handle), 16).ptr;
+    return "0x" + std::string(digits, end);
+}
+
+std::wstring variable(const wchar_t* name) {
+    std::wstring value(32768, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+
+void record(const std::string& line) {
+    state.dirty = true;
+    if (!state.log) {
+        std::wstring path = variable(L"FAKE_WEBVIEW2_LOG");
+        state.log = path.empty() ? INVALID_HANDLE_VALUE
+                                 : CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (state.log == INVALID_HANDLE_VALUE) return;
+    // One write per line, so a reader never sees half a line from us.
+    std::string text = line + '\n';
+    DWORD written = 0;
+    WriteFile(state.log, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool failing(std::string_view mode) { return state.fail == mode; }
+
+wchar_t* copy(std::wstring_view text) {
+    auto* out = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+    if (out) text.copy(out, text.size()), out[text.size()] = L'\0';
+    return out;
+}
+
+std::wstring quoted(std::wstring_view text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        if (c == L'"' || c == L'\\') out += L'\\';
+        if (c < 0x20) out += L"\\u00", out += L"0123456789abcdef"[c >> 4], out += L"0123456789abcdef"[c & 15];
+        else out += c;
+    }
+    return out + L"\"";
+}
+
+// Runs a task later from the caller's message loop, never inside the call
+// that asked for it.
+constexpr UINT runTask = WM_APP;
+void later(std::function<void()> task) {
+    PostMessageW(state.control, runTask, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(task))));
+}
+
+Object* make(Kind kind) {
+    state.objects.push_back(new Object(kind));
+    return state.objects.back();
+}
+
+Held* hold(Role role, IUnknown* handler) {
+    handler->AddRef();
+    state.held.push_back(new Held(role, handler));
+    return state.held.back();
+}
+
+void letGo(Held* held) {
+    if (!held->active) return;
+    held->active = false;
+    held->last = static_cast<LONG>(held->handler->Release());
+}
+
+// Invoke is slot 3 of every handler; called by number for the same reason the
+// vtables here are built by number.
+template <class A, class B>
+void invoke(IUnknown* handler, A a, B b) {
+    using Invoke = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, A, B);
+    handler->AddRef();  // a handler that closes the view must not vanish mid-call
+    reinterpret_cast<Invoke>((*reinterpret_cast<void***>(handler))[3])(handler, a, b);
+    handler->Release();
+}
+
+// Delivers an event to every live handler of its kind, with one args object
+// made only if someone listens.
+Object* raise(Role role, Kind kind, const std::function<void(Object*)>& fill) {
+    Object* args = nullptr;
+    for (size_t i = 0; i < state.held.size(); ++i) {
+        Held* held = state.held[i];
+        if (!held->active || held->role != role) continue;
+        if (!args) fill(args = make(kind));
+        invoke(held->handler, state.view, args);
+    }
+    return args;
+}
+
+void navigation(bool hasUri, std::wstring uri) {
+    later([=] {
+        Object* args = raise(NavigationStarting, NavigationArgs, [&](Object* a) { a->hasText = hasUri, a->text = uri; });
+        std::string cancel = args && args->cancel >= 0 ? std::to_string(args->cancel) : "none";
+        record("navigation " + (hasUri ? utf8(uri) : "(null)") + " cancel=" + cancel);
+    });
+}
+
+void webMessage(bool isString, std::wstring text) {
+    later([=] {
+        raise(MessageReceived, MessageArgs, [&](Object* a) { a->isString = isString, a->text = text; });
+        record("message-done");
+    });
+}
+
+LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == runTask) {
+        std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
+        (*task)();
+        return 0;
+    }
+    if (message == WM_COPYDATA) {
+        // The sender's buffer lives only for this call: copy, post, answer.
+        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        std::wstring text;
+        if (data->lpData) text.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0') text.pop_back();
+        switch (data->dwData) {
+        case 1: navigation(true, text); return TRUE;
+        case 2: navigation(false, L""); return TRUE;
+        case 3: webMessage(true, text); return TRUE;
+        case 4: webMessage(false, text); return TRUE;
+        }
+        return FALSE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void openControl() {
+    if (!state.control) {
+        WNDCLASSW type{};
+        type.lpfnWndProc = controlProc;
+        type.hInstance = state.module;
+        type.lpszClassName = L"FakeWebView2Control";
+        RegisterClassW(&type);
+        state.control = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
+    }
+    // Every record starts with it, also a new one after a report.
+    if (!state.dirty) record("control " + hex(state.control));
+}
+
+// Slots 0-2 of every object.
+
+HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
+    const char* name = IsEqualIID(iid, IID_IUnknown) ? "IUnknown" : nullptr;
+    for (const Interface& known : interfaces)
+        if (known.kind == self->kind && IsEqualIID(iid, known.iid)) name = known.name;
+    if (self->kind == View) {
+        wchar_t guid[40];
+        StringFromGUID2(iid, guid, 40);
+        record(std::string("query ") + (name ? name : utf8(guid)));
+        if (name && name == std::string_view("ICoreWebView2_3") && failing("view3-missing")) name = nullptr;
+    }
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!name) return E_NOINTERFACE;
+    InterlockedIncrement(&self->refs);
+    *out = self;
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE addRef(Object* self) { return static_cast<ULONG>(InterlockedIncrement(&self->refs)); }
+ULONG STDMETHODCALLTYPE release(Object* self) { return static_cast<ULONG>(InterlockedDecrement(&self->refs)); }
+
+template <Kind K, size_t S>
+HRESULT STDMETHODCALLTYPE unexpected(Object*) {
+    record(std::string("unexpected ") + kindName[K] + ' ' + std::to_string(S));
+    return E_NOTIMPL;
+}
+
+// ICoreWebView2Environment
+
+HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, IUnknown* handler) {
+    record("controller parent=" + hex(parent));
+    if (failing("controller-request")) return E_FAIL;
+    if (!handler) return E_INVALIDARG;
+    Held* done = hold(ControllerDone, handler);
+    later([done] {
+        if (!done->active) return;
+        invoke(done->handler, failing("controller-code") ? E_FAIL : S_OK, failing("controller-null") ? nullptr : make(Controller));
+    });
+    return S_OK;
+}
+
+// ICoreWebView2Controller
+
+HRESULT STDMETHODCALLTYPE putBounds(Object*, RECT bounds) {
+    record("bounds " + std::to_string(bounds.left) + ' ' + std::to_string(bounds.top) + ' ' + std::to_string(bounds.right) + ' ' +
+           std::to_string(bounds.bottom));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE moveFocus(Object*, int reason) {
+    record("focus " + std::to_string(reason));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE closeController(Object*) {
+    record("close");
+    for (Held* held : state.held)
+        if (held->role == NavigationStarting || held->role == MessageReceived) letGo(held);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE getView(Object* self, Object** out) {
+    record("view");
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (failing("view-null")) return S_OK;
+    if (!self->view) state.view = self->view = make(View);
+    InterlockedIncrement(&self->view->refs);
+    *out = self->view;
+    return S_OK;
+}
+
+// ICoreWebView2 to ICoreWebView2_3
+
+HRESULT STDMETHODCALLTYPE navigate(Object*, const wchar_t* uri) {
+    record("navigate " + show(uri, "(null)"));
+    if (!uri) return E_INVALIDARG;
+    navigation(true, uri);
+    return S_OK;
+}
+
+HRESULT subscribe(const char* event, Role role, IUnknown* handler, INT64* token) {
+    record(std::string("add ") + event);
+    if (!handler) return E_INVALIDARG;
+    hold(role, handler);
+    if (token) *token = ++state.tokens;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE addNavigationStarting(Object*, IUnknown* handler, INT64* token) {
+    return subscribe("NavigationStarting", NavigationStarting, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE addWebMessageReceived(Object*, IUnknown* handler, INT64* token) {
+    return subscribe("WebMessageReceived", MessageReceived, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE executeScript(Object*, const wchar_t* script, IUnknown* handler) {
+    record("script " + show(script, "(null)") + " handler=" + (handler ? "set" : "null"));
+    if (!handler) return S_OK;
+    // Held only until it has run, as the runtime does.
+    handler->AddRef();
+    later([handler] {
+        invoke(handler, S_OK, L"null");
+        handler->Release();
+    });
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE mapFolder(Object*, const wchar_t* host, const wchar_t* folder, int kind) {
+    record("mapping host=" + show(host, "(null)") + " folder=" + show(folder, "(null)") + " kind=" + std::to_string(kind));
+    return failing("mapping") ? E_FAIL : S_OK;
+}
+
+// ICoreWebView2NavigationStartingEventArgs
+
+HRESULT STDMETHODCALLTYPE getUri(Object* self, wchar_t** out) {
+    record("uri");
+    if (!out) return E_POINTER;
+    *out = self->hasText ? copy(self->text) : nullptr;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE putCancel(Object* self, BOOL cancel) {
+    self->cancel = cancel ? 1 : 0;
+    record("cancel " + std::to_string(self->cancel));
+    return S_OK;
+}
+
+// ICoreWebView2WebMessageReceivedEventArgs
+
+HRESULT STDMETHODCALLTYPE getJson(Object* self, wchar_t** out) {
+    record("message-json");
+    if (!out) return E_POINTER;
+    *out = copy(self->isString ? quoted(self->text) : self->text);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE tryGetString(Object* self, wchar_t** out) {
+    record("message-string");
+    if (!out) return E_POINTER;
+    if (!self->isString) return E_INVALIDARG;
+    *out = copy(self->text);
+    return S_OK;
+}
+
+template <class F>
+void* slot(F function) {
+    return reinterpret_cast<void*>(function);
+}
+
+template <Kind K, size_t... S>
+void fillUnexpected(std::index_sequence<S...>) {
+    ((vtables[K][S] = slot(&unexpected<K, S>)), ...);
+}
+
+template <Kind K>
+void fill() {
+    fillUnexpected<K>(std::make_index_sequence<slotCount[K]>{});
+    vtables[K][0] = slot(queryInterface);
+    vtables[K][1] = slot(addRef);
+    vtables[K][2] = slot(release);
+}
+
+void buildVtables() {
+    fill<Environment>(), fill<Controller>(), fill<View>(), fill<NavigationArgs>(), fill<MessageArgs>();
+    vtables[Environment][3] = slot(createController);
+    vtables[Controller][6] = slot(putBounds);
+    vtables[Controller][12] = slot(moveFocus);
+    vtables[Controller][24] = slot(closeController);
+    vtables[Controller][25] = slot(getView);
+    vtables[View][5] = slot(navigate);
+    vtables[View][7] = slot(addNavigationStarting);
+    vtables[View][29] = slot(executeScript);
+    vtables[View][34] = slot(addWebMessageReceived);
+    vtables[View][71] = slot(mapFolder);
+    vtables[NavigationArgs][3] = slot(getUri);
+    vtables[NavigationArgs][8] = slot(putCancel);
+    vtables[MessageArgs][4] = slot(getJson);
+    vtables[MessageArgs][5] = slot(tryGetString);
+}
+
+// Ends a record: what the program still holds, and what our last Release of
+// each of its handlers returned. The state is then cleared for a new run.
+void report() {
+    if (!state.dirty) return;
+    for (Held* held : state.held) letGo(held);
+    for (Object* object : state.objects) record(std::string("refs ") + kindName[object->kind] + ' ' + std::to_string(object->refs));
+    for (Held* held : state.held) record(std::string("release ") + roleName[held->role] + ' ' + std::to_string(held->last));
+    record("end");
+    if (state.log != INVALID_HANDLE_VALUE) CloseHandle(state.log);
+    state.log = nullptr;
+    state.objects.clear();
+    state.held.clear();
+    state.view = nullptr;
+    state.dirty = false;
+}
+
+constexpr const char* failModes[] = {"", "start", "environment-code", "environment-null", "controller-request",
+                                     "controller-code", "controller-null", "view-null", "view3-missing", "mapping"};
+
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const wchar_t* browserFolder, const wchar_t* userDataFolder,
+                                                                         void* options, IUnknown* handler) {
+    state.fail = utf8(variable(L"FAKE_WEBVIEW2_FAIL"));
+    openControl();
+    record("start browser=" + show(browserFolder, "null") + " data=" + show(userDataFolder, "null") +
+           " options=" + (options ? "set" : "null"));
+    bool known = false;
+    for (const char* mode : failModes) known = known || failing(mode);
+    if (!known) record("unknown FAKE_WEBVIEW2_FAIL=" + state.fail);
+    if (failing("start")) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (!handler) return E_INVALIDARG;
+    Held* done = hold(EnvironmentDone, handler);
+    later([done] {
+        if (!done->active) return;
+        invoke(done->handler, failing("environment-code") ? E_FAIL : S_OK, failing("environment-null") ? nullptr : make(Environment));
+    });
+    return S_OK;
+}
+
+extern "C" void WINAPI FakeWebView2Finish() { report(); }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        state.module = instance;
+        buildVtables();
+        DisableThreadLibraryCalls(instance);
+    }
+    if (reason == DLL_PROCESS_DETACH) report();
+    return TRUE;
+}
