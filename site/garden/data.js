@@ -27,7 +27,7 @@ function checkFields(obj, allowed, where) {
 function checkVersion(root, what) {
   if (!('version' in root)) return `${what}缺少版本号`;
   if (root.version !== VERSION) {
-    const v = typeof root.version === 'string' ? shown(root.version) : JSON.stringify(root.version);
+    const v = shown(String(JSON.stringify(root.version)));
     return `${what}的版本是 ${v}，这里只能读取版本 ${VERSION}`;
   }
   return null;
@@ -45,6 +45,7 @@ export function checkDays(raw, what) {
     if (!isPlainObject(entry)) return { error: `${key} 的记录格式不对` };
     const unknown = checkFields(entry, ENTRY_FIELDS, `${key} 的记录中`);
     if (unknown) return { error: unknown };
+    if (!('mood' in entry)) return { error: `${key} 的记录缺少心情` };
     if (!isMood(entry.mood)) {
       const mood = typeof entry.mood === 'string' ? shown(entry.mood) : String(entry.mood);
       return { error: `${key} 的心情“${mood}”无法识别` };

@@ -15,10 +15,10 @@ export const TIMEZONE = 'Asia/Shanghai';
 export const NOW = '2025-06-15T10:00:00+08:00';
 export const TODAY = '2025-06-15';
 
-const SITE = fileURLToPath(new URL('../../site/', import.meta.url));
+export const SITE = fileURLToPath(new URL('../../site/', import.meta.url));
 export const SCREENSHOTS = fileURLToPath(new URL('./screenshots/', import.meta.url));
 
-const TYPES = {
+export const TYPES = {
   '.html': 'text/html; charset=utf-8',
   '.js': 'text/javascript; charset=utf-8',
   '.css': 'text/css; charset=utf-8',
@@ -65,7 +65,7 @@ export async function serveSite(context, { delay = {}, replace = {} } = {}) {
   return log;
 }
 
-function recordHost() {
+export function recordHost() {
   const posted = [];
   window.__posted = posted;
   window.chrome = window.chrome || {};
@@ -81,7 +81,7 @@ function recordHost() {
 
 // Puts a value under the garden's key before the page's first load only, so
 // that reloads see what the page itself saved.
-function seedOnce({ key, value }) {
+export function seedOnce({ key, value }) {
   if (sessionStorage.getItem('__seeded')) return;
   sessionStorage.setItem('__seeded', '1');
   localStorage.setItem(key, value);

@@ -1,0 +1,130 @@
+// What the garden costs as a wallpaper: loads the page in headless Chromium
+// with a year of planted days and prints first paint, idle main-thread time,
+// idle layouts and style recalculations, and the JS heap.
+// Run with `npm run bench`. Figures, not a pass/fail test.
+//
+// The tests intercept every request to serve the host's origin, which costs
+// a round trip through the test driver per file; the host reads the files
+// straight from disk. So the benchmark serves site/ from a plain loopback
+// server instead; the page uses only relative addresses and loads the same
+// way under it. A one-line page is timed alongside as the floor that this
+// machine and browser set for any page.
+import { createServer } from 'node:http';
+import { readFile } from 'node:fs/promises';
+import path from 'node:path';
+import { launch, recordHost, seedOnce, storedValue, yearOfDays, KEY, SITE, TYPES } from './harness.mjs';
+
+const LOADS = 7;
+const IDLE_SECONDS = 10;
+const VIEWPORT = { width: 1920, height: 1080 };
+const FLOOR_PAGE = '<!doctype html><meta charset="utf-8"><title>floor</title><body style="background:#1a3433"><h1>情绪花园</h1>';
+
+const pad = (n) => String(n).padStart(2, '0');
+const now = new Date();
+const days = yearOfDays(`${now.getFullYear()}-${pad(now.getMonth() + 1)}-${pad(now.getDate())}`, { includeToday: true });
+
+function serveOnLoopback() {
+  const server = createServer(async (req, res) => {
+    let rel = decodeURIComponent(new URL(req.url, 'http://x').pathname);
+    if (rel === '/floor/') {
+      res.writeHead(200, { 'content-type': TYPES['.html'] }).end(FLOOR_PAGE);
+      return;
+    }
+    if (rel.endsWith('/')) rel += 'index.html';
+    const file = path.join(SITE, rel);
+    try {
+      if (!file.startsWith(SITE)) throw new Error('outside the site');
+      const body = await readFile(file);
+      res.writeHead(200, { 'content-type': TYPES[path.extname(file)] || 'application/octet-stream' }).end(body);
+    } catch {
+      res.writeHead(404).end();
+    }
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+// Notes when the first frame after the garden was drawn has gone out: the
+// first paint proper may come earlier and show only the empty page.
+function watchGardenFrame() {
+  const mark = performance.mark.bind(performance);
+  performance.mark = (name, ...rest) => {
+    if (name === 'garden-drawn') {
+      requestAnimationFrame(() => setTimeout(() => { window.__gardenFrame = performance.now(); }));
+    }
+    return mark(name, ...rest);
+  };
+}
+
+async function metrics(cdp) {
+  const { metrics: list } = await cdp.send('Performance.getMetrics');
+  return Object.fromEntries(list.map((m) => [m.name, m.value]));
+}
+
+// Loads `url` LOADS times in one tab; the first load starts a new renderer,
+// as the host's start does, the others show the page's own cost.
+async function timeLoads(page, url, ready) {
+  const loads = [];
+  for (let i = 0; i < LOADS; i++) {
+    await page.goto(url);
+    await page.waitForFunction(ready);
+    await page.waitForFunction(() => performance.getEntriesByName('first-paint').length > 0
+      && (window.__gardenFrame || document.title === 'floor'));
+    loads.push(await page.evaluate(() => ({
+      paint: performance.getEntriesByName('first-paint')[0].startTime,
+      drawn: performance.getEntriesByName('garden-drawn')[0]?.startTime ?? NaN,
+      shown: window.__gardenFrame ?? NaN,
+    })));
+  }
+  return loads;
+}
+
+const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+const ms = (x) => `${x.toFixed(0)} ms`;
+
+const server = await serveOnLoopback();
+const base = `http://127.0.0.1:${server.address().port}`;
+const browser = await launch();
+try {
+  const floorContext = await browser.newContext({ viewport: VIEWPORT });
+  const floor = await timeLoads(await floorContext.newPage(), `${base}/floor/`, () => document.readyState === 'complete');
+  await floorContext.close();
+
+  const context = await browser.newContext({ viewport: VIEWPORT });
+  const page = await context.newPage();
+  await page.addInitScript(recordHost);
+  await page.addInitScript(watchGardenFrame);
+  await page.addInitScript(seedOnce, { key: KEY, value: storedValue(days) });
+  const cdp = await context.newCDPSession(page);
+  await cdp.send('Performance.enable');
+  const loads = await timeLoads(page, `${base}/garden/`, () => window.__posted.length > 0);
+  const warm = loads.slice(1);
+  const flowers = await page.locator('#garden .flower').count();
+
+  await page.waitForTimeout(1000); // let the last load settle before measuring idle
+  const before = await metrics(cdp);
+  await page.waitForTimeout(IDLE_SECONDS * 1000);
+  const after = await metrics(cdp);
+  await cdp.send('HeapProfiler.collectGarbage');
+  const heap = (await metrics(cdp)).JSHeapUsedSize;
+
+  const taskPerSecond = ((after.TaskDuration - before.TaskDuration) * 1000) / IDLE_SECONDS;
+  const rows = [
+    ['first paint, first load (new renderer)', ms(loads[0].paint), '≤ 200 ms'],
+    ['first paint, later loads (median)', ms(median(warm.map((l) => l.paint))), '≤ 200 ms'],
+    ['garden drawn, later loads (median)', ms(median(warm.map((l) => l.drawn))), ''],
+    ['garden painted, first / later (median)', `${ms(loads[0].shown)} / ${ms(median(warm.map((l) => l.shown)))}`, ''],
+    ['floor: one-line page, first / later', `${ms(floor[0].paint)} / ${ms(median(floor.slice(1).map((l) => l.paint)))}`, ''],
+    [`idle main-thread task time over ${IDLE_SECONDS} s`, `${taskPerSecond.toFixed(2)} ms/s`, '≤ 2 ms/s'],
+    ['layouts while idle', String(after.LayoutCount - before.LayoutCount), '0'],
+    ['style recalculations while idle', String(after.RecalcStyleCount - before.RecalcStyleCount), '0'],
+    ['JS heap used, after GC', `${(heap / 1048576).toFixed(2)} MB`, '≤ 5 MB'],
+  ];
+  console.log(`Garden page in headless Chromium ${browser.version()}, ${VIEWPORT.width}×${VIEWPORT.height}, `
+    + `${Object.keys(days).length} planted days (${flowers} on the wall), ${LOADS} loads`);
+  for (const [name, value, target] of rows) {
+    console.log(`  ${name.padEnd(40)} ${value.padStart(16)}   ${target && `target ${target}`}`);
+  }
+} finally {
+  await browser.close();
+  server.close();
+}
