@@ -10,6 +10,7 @@
 //   uri | cancel <0|1> | message-string | message-json | close
 //   navigation <uri|(null)> cancel=<0|1|none>   after each NavigationStarting event
 //   message-done                                after each web message event
+//   gone <kind>                                 the program let go of its last reference
 //   unexpected <kind> <slot>                    a slot the program should not call
 //   unknown FAKE_WEBVIEW2_FAIL=<value>
 //   refs <kind> <n> ... release <role> <n> ... end   at exit or FakeWebView2Finish()

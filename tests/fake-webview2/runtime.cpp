@@ -259,7 +259,12 @@ HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
 }
 
 ULONG STDMETHODCALLTYPE addRef(Object* self) { return static_cast<ULONG>(InterlockedIncrement(&self->refs)); }
-ULONG STDMETHODCALLTYPE release(Object* self) { return static_cast<ULONG>(InterlockedDecrement(&self->refs)); }
+// "gone" tells the order in which the program lets go of what it held.
+ULONG STDMETHODCALLTYPE release(Object* self) {
+    LONG left = InterlockedDecrement(&self->refs);
+    if (left == 0) record(std::string("gone ") + kindName[self->kind]);
+    return static_cast<ULONG>(left);
+}
 
 template <Kind K, size_t S>
 HRESULT STDMETHODCALLTYPE unexpected(Object*) {
@@ -439,7 +444,7 @@ void report() {
 }
 
 constexpr const char* failModes[] = {"", "start", "environment-code", "environment-null", "controller-request",
-                                     "controller-code", "controller-null", "view-null", "view3-missing", "mapping"};
+                                     "controller-code", "controller-null", "view-null", "view3-missing", "mapping", "hold"};
 
 }  // namespace
 
@@ -455,6 +460,8 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
     if (failing("start")) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     if (!handler) return E_INVALIDARG;
     Held* done = hold(EnvironmentDone, handler);
+    // A runtime still starting: the program must get by without a view.
+    if (failing("hold")) return S_OK;
     later([done] {
         if (!done->active) return;
         invoke(done->handler, failing("environment-code") ? E_FAIL : S_OK, failing("environment-null") ? nullptr : make(Environment));

@@ -180,7 +180,7 @@ void session() {
           "cancel 1", "navigation (null) cancel=1", "uri", "cancel 1", "navigation https://elsewhere.example/ cancel=1",
           "add WebMessageReceived", "message-string", "message-json", "message-done", "message-string", "message-json",
           "message-done", "unexpected view 30", "script window.moodMode('wall') handler=null", "script 1 handler=set", "close",
-          "navigation https://late.example/ cancel=none", "refs environment 0", "refs controller 0", "refs view -1",
+          "navigation https://late.example/ cancel=none", "gone view", "gone controller", "refs environment 0", "refs controller 0", "refs view -1",
           "refs navigation-args 0", "refs navigation-args 0", "refs navigation-args 0", "refs message-args 0",
           "refs message-args 0", "release environment-done 0", "release controller-done 1", "release navigation-starting 1",
           "release message-received 1", "end"},

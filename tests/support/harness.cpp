@@ -345,7 +345,8 @@ fs::path userDataFolder() {
 App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? failure : L"") {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    folder = fs::path(temp) / (L"verdalune-" + desktopName());
+    static int made = 0;
+    folder = fs::path(temp) / (L"verdalune-" + desktopName() + L"-" + std::to_wstring(++made));
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy_file(here().parent_path() / L"verdalune.exe", folder / L"verdalune.exe");
