@@ -14,70 +14,61 @@ const panels = (page) => page.evaluate(() => ({
 const clearPosted = (page) => page.evaluate(() => { window.__posted.length = 0; });
 
 describe('host contract', () => {
+  // The first three tests share one garden, in order: the first one sees the
+  // page exactly as the host does at start.
+  const year = yearOfDays();
+  let g;
+  before(async () => { g = await openGarden(browser, { days: year }); });
+  after(() => g?.close());
+
   test('posts showWall once, and only after the garden is drawn', async () => {
-    const year = yearOfDays();
     const shown = Object.keys(year).filter((k) => k >= '2024-07-01').length;
-    const g = await openGarden(browser, { days: year });
-    try {
-      await g.page.waitForTimeout(500);
-      const records = await g.page.evaluate(() => window.__posted);
-      assert.deepEqual(records, [{ message: 'showWall', flowers: shown }]);
-      assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
-    }
+    await g.page.waitForTimeout(500);
+    const records = await g.page.evaluate(() => window.__posted);
+    assert.deepEqual(records, [{ message: 'showWall', flowers: shown }]);
+    assert.deepEqual(g.errors, []);
   });
 
   test('each word opens its view, posts its message and takes the focus', async () => {
-    const g = await openGarden(browser, { days: yearOfDays() });
     const { page } = g;
-    try {
-      const steps = [
-        ['plant', 'plant', 'showEditor', { editor: true, menu: false }, 'editor'],
-        ['menu', 'menu', 'showEditor', { editor: false, menu: true }, 'menu'],
-        ['plant', 'plant', 'showEditor', { editor: true, menu: false }, 'editor'],
-        ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
-        ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
-        ['menu', 'menu', 'showEditor', { editor: false, menu: true }, 'menu'],
-        ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
-      ];
-      for (const [word, expectedView, message, open, focusIn] of steps) {
-        await clearPosted(page);
-        await page.evaluate((w) => window.moodMode(w), word);
-        assert.equal(await view(page), expectedView, `after "${word}"`);
-        assert.deepEqual(await posted(page), [message], `after "${word}"`);
-        assert.deepEqual(await panels(page), open, `after "${word}"`);
-        if (focusIn) {
-          const focused = await page.evaluate((id) => document.getElementById(id).contains(document.activeElement), focusIn);
-          assert.ok(focused, `focus is inside the ${focusIn} after "${word}"`);
-        }
+    const steps = [
+      ['plant', 'plant', 'showEditor', { editor: true, menu: false }, 'editor'],
+      ['menu', 'menu', 'showEditor', { editor: false, menu: true }, 'menu'],
+      ['plant', 'plant', 'showEditor', { editor: true, menu: false }, 'editor'],
+      ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
+      ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
+      ['menu', 'menu', 'showEditor', { editor: false, menu: true }, 'menu'],
+      ['wall', 'wall', 'showWall', { editor: false, menu: false }, null],
+    ];
+    for (const [word, expectedView, message, open, focusIn] of steps) {
+      await clearPosted(page);
+      await page.evaluate((w) => window.moodMode(w), word);
+      assert.equal(await view(page), expectedView, `after "${word}"`);
+      assert.deepEqual(await posted(page), [message], `after "${word}"`);
+      assert.deepEqual(await panels(page), open, `after "${word}"`);
+      if (focusIn) {
+        const focused = await page.evaluate((id) => document.getElementById(id).contains(document.activeElement), focusIn);
+        assert.ok(focused, `focus is inside the ${focusIn} after "${word}"`);
       }
-      assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
     }
+    assert.deepEqual(g.errors, []);
   });
 
   test('unknown words and other values do nothing', async () => {
-    const g = await openGarden(browser);
     const { page } = g;
-    try {
-      await page.evaluate(() => window.moodMode('plant'));
-      await clearPosted(page);
-      const results = await page.evaluate(() => {
-        const odd = ['Plant', 'WALL', ' wall', 'wall ', 'menu\n', 'showWall', 'showEditor', '', 'wall\')',
-          undefined, null, 42, {}, ['wall'], new String('wall')]; // eslint-disable-line no-new-wrappers
-        return odd.map((w) => {
-          try { window.moodMode(w); return 'ok'; } catch (e) { return e.message; }
-        });
+    await page.evaluate(() => window.moodMode('plant'));
+    await clearPosted(page);
+    const results = await page.evaluate(() => {
+      const odd = ['Plant', 'WALL', ' wall', 'wall ', 'menu\n', 'showWall', 'showEditor', '', 'wall\')',
+        undefined, null, 42, {}, ['wall'], new String('wall')]; // eslint-disable-line no-new-wrappers
+      return odd.map((w) => {
+        try { window.moodMode(w); return 'ok'; } catch (e) { return e.message; }
       });
-      assert.ok(results.every((r) => r === 'ok'), results.join(', '));
-      assert.deepEqual(await posted(page), []);
-      assert.equal(await view(page), 'plant');
-      assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
-    }
+    });
+    assert.ok(results.every((r) => r === 'ok'), results.join(', '));
+    assert.deepEqual(await posted(page), []);
+    assert.equal(await view(page), 'plant');
+    assert.deepEqual(g.errors, []);
   });
 
   test('in a plain browser without chrome.webview the garden still works', async () => {

@@ -24,12 +24,23 @@ const DAMAGED = {
   'a newer version': JSON.stringify({ version: 2, days: {} }),
 };
 
+// Puts `raw` under the garden's key, alone, and loads the garden again.
+async function reloadWith(page, raw) {
+  await page.evaluate(([k, v]) => { localStorage.clear(); localStorage.setItem(k, v); }, [KEY, raw]);
+  await page.reload();
+  await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+}
+
 describe('a damaged stored garden', () => {
-  for (const [what, raw] of Object.entries(DAMAGED)) {
-    test(`${what}: starts clean, keeps the raw value, tells the user`, async () => {
-      const g = await openGarden(browser, { stored: raw });
-      const { page } = g;
-      try {
+  describe('is set aside', () => {
+    let g;
+    before(async () => { g = await openGarden(browser); });
+    after(() => g?.close());
+
+    for (const [what, raw] of Object.entries(DAMAGED)) {
+      test(`${what}: starts clean, keeps the raw value, tells the user`, async () => {
+        const { page } = g;
+        await reloadWith(page, raw);
         assert.equal(await flowerCount(page), 0);
         assert.equal(await readStored(page), null);
         const copies = await asideCopies(page);
@@ -39,11 +50,9 @@ describe('a damaged stored garden', () => {
         await page.evaluate(() => window.moodMode('menu'));
         assert.ok((await page.textContent('#menu-notice')).includes(Object.keys(copies)[0]), 'the menu names where the copy is');
         assert.deepEqual(g.errors, []);
-      } finally {
-        await g.close();
-      }
-    });
-  }
+      });
+    }
+  });
 
   test('planting afterwards saves a fresh garden and leaves the copy alone; a second fault keeps both copies', async () => {
     const first = DAMAGED['cut-off JSON'];
