@@ -33,8 +33,8 @@ function drawWall() {
 
 const PROBLEM_SHORT = {
   damaged: '保存的花园数据无法读取，已原样另存，花园从空白重新开始。详情见“花园菜单”。',
-  stuck: '保存的花园数据无法读取，也无法另存。为了不覆盖它，新种的花暂时不会保存。',
-  unavailable: '无法使用本地存储，种下的花不会被保存。',
+  stuck: '保存的花园数据无法读取，也无法另存。为了不覆盖它，现在不能种花或恢复备份。',
+  unavailable: '无法使用本地存储，现在不能种花或恢复备份。',
 };
 
 function problemDetail(p) {
@@ -42,7 +42,7 @@ function problemDetail(p) {
     return `保存的花园数据无法读取（${p.reason}）。原来的内容没有删除，已另存在本地存储的“${p.asideKey}”中；花园从空白重新开始。`;
   }
   if (p.kind === 'stuck') {
-    return `保存的花园数据无法读取（${p.reason}），也无法另存。为了不覆盖它，新种的花暂时不会保存。`;
+    return `保存的花园数据无法读取（${p.reason}），也无法另存。为了不覆盖它，现在不能种花或恢复备份。`;
   }
   return PROBLEM_SHORT.unavailable;
 }
