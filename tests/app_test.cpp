@@ -1,6 +1,9 @@
 // The program as a user meets it: started as a process with a site folder of
 // its own, the stand-in runtime beside it, and a fake shell on the desktop.
+#include "fake.h"
 #include "harness.h"
+
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -23,6 +26,30 @@ int notesOf(Shell& shell, DWORD action) {
     for (auto& note : shell.notes()) count += note.action == action;
     return count;
 }
+
+// Points this Wine prefix's local application data folder somewhere else for
+// the life of the object. The whole prefix sees it, but every test that
+// starts the program holds the same lock, and the others never ask.
+struct LocalFolderMoved {
+    explicit LocalFolderMoved(const std::wstring& to) {
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+        DWORD size = sizeof old;
+        had = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
+        RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(to.c_str()),
+                       static_cast<DWORD>((to.size() + 1) * sizeof(wchar_t)));
+    }
+    ~LocalFolderMoved() {
+        if (had) RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(old), static_cast<DWORD>((wcslen(old) + 1) * sizeof(wchar_t)));
+        else RegDeleteValueW(key, name);
+        RegCloseKey(key);
+    }
+    const wchar_t* name = L"Local AppData";
+    HKEY key = nullptr;
+    DWORD type = REG_EXPAND_SZ;
+    wchar_t old[1024] = L"";
+    bool had = false;
+};
 
 }  // namespace
 
@@ -164,4 +191,36 @@ TEST_CASE("a restarted taskbar gets the icon back") {
     CHECK(shell.notes().back().window == app.owner);
     // Not on the wall: the shell is not asked for its worker.
     CHECK(shell.asked == 0);
+}
+
+TEST_CASE("no local application data folder ends with 1 and says nothing") {
+    Shell shell(Shell::win11);
+    LocalFolderMoved moved(L"C:\\verdalune-nowhere\\missing");
+    App app;
+    CHECK(app.exitCode() == DWORD(1));
+    CHECK_FALSE(FindWindowW(L"#32770", nullptr));
+    // The icon it had shown is taken away again; the runtime is never asked.
+    REQUIRE(shell.waitNotes(2));
+    CHECK(shell.notes()[0].action == DWORD(NIM_ADD));
+    CHECK(shell.notes()[1].action == DWORD(NIM_DELETE));
+    CHECK_FALSE(fs::exists(app.log));
+}
+
+TEST_CASE("a user data folder that cannot be made does not stop the start") {
+    Shell shell(Shell::win11);
+    fs::path blocker = userDataFolder().parent_path();
+    std::error_code ignored;
+    fs::remove_all(blocker, ignored);
+    std::ofstream(blocker) << "in the way";
+    struct Cleanup {
+        fs::path file;
+        ~Cleanup() { fs::remove(file); }
+    } cleanup{blocker};
+
+    App app;
+    REQUIRE(app.windows());
+    fake::Record record(app.log.wstring());
+    CHECK(record.waitFor("start browser=null data=" + fake::utf8(userDataFolder().wstring()) + " options=null"));
+    CHECK(fs::is_regular_file(blocker));
+    CHECK(app.running());
 }

@@ -165,6 +165,9 @@ TEST_CASE("wallpaper mode on the 24H2 layout takes Progman's own worker without 
     CHECK(onWall);
     CHECK(parentOf(view) == shell.worker);  // the decoy is what an enumeration would find
     CHECK(styleOf(view) == (wallStyle | WS_VISIBLE));
+    // At the bottom of the worker's children.
+    CHECK(GetWindow(view, GW_HWNDPREV) == shell.painting);
+    CHECK(GetWindow(view, GW_HWNDNEXT) == nullptr);
     CHECK(screenRect(view) == fullScreen());
     CHECK(IsWindowVisible(view));
     CHECK(GetForegroundWindow() != view);
@@ -184,6 +187,8 @@ TEST_CASE("wallpaper mode on the Windows 10 layout finds the worker behind the i
     CHECK(parentOf(view) == shell.worker);
     CHECK(styleOf(view) == (wallStyle | WS_VISIBLE));
     CHECK(screenRect(view) == fullScreen());
+    CHECK(GetWindow(view, GW_HWNDNEXT) == nullptr);
+    CHECK(GetForegroundWindow() != view);
 
     // Back to window mode and to the wall again: each call starts afresh.
     position(false);

@@ -179,7 +179,10 @@ void Shell::run(Layout layout) {
     if (layout == win11 || layout == hung) decoy = make(L"WorkerW", nullptr, screen);
     progman = make(L"Progman", nullptr, screen);
     iconView = make(L"SHELLDLL_DefView", progman, screen);
-    if (layout == win11 || layout == hung) worker = make(L"WorkerW", progman, workerRect());
+    if (layout == win11 || layout == hung) {
+        worker = make(L"WorkerW", progman, workerRect());
+        painting = make(L"FakeWallpaper", worker, screen);
+    }
 }
 
 // The worker covers the screen; with workerAt it begins elsewhere, as on a
@@ -200,6 +203,7 @@ void Shell::answer() {
     // The newest window lands on top: the empty worker first, so that it ends
     // up right behind the one that takes the icons.
     worker = make(L"WorkerW", nullptr, workerRect());
+    painting = make(L"FakeWallpaper", worker, fullScreen());
     HWND icons = make(L"WorkerW", nullptr, fullScreen());
     SetParent(iconView, icons);
 }

@@ -64,7 +64,8 @@ struct Shell {
 
     HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
     HWND worker = nullptr;  // where the garden belongs (win10: exists once asked)
-    HWND decoy = nullptr;   // win11: a top-level WorkerW pair that only an enumeration would find
+    HWND painting = nullptr;  // a child of the worker, which the garden must lie below
+    HWND decoy = nullptr;     // win11: a top-level WorkerW that only an enumeration would find
     std::atomic<int> asked{0};
 
     std::vector<TrayNote> notes();
