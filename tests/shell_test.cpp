@@ -64,7 +64,7 @@ std::vector<MenuItem> useMenu(LPARAM mouse, int index, bool* opened = nullptr) {
         }
     });
     LRESULT result = proc(owner, WM_APP + 1, 1, mouse);
-    // No menu at all: stop the reader's wait by posting nothing; it times out.
+    // Where no menu opens, the reader simply stops waiting.
     user.join();
     CHECK(result == 0);
     if (opened) *opened = seen;

@@ -1,6 +1,8 @@
 #define DOCTEST_CONFIG_IMPLEMENT
 #include "harness.h"
 
+#include "fake.h"
+
 #include <shlobj.h>
 
 #include <cwchar>
@@ -43,35 +45,32 @@ bool waitUntil(const std::function<bool()>& ready, int ms) {
     }
 }
 
+namespace {
+struct Search {
+    const wchar_t* type;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK match(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<Search*>(data);
+    if (classOf(window) == s->type && (!s->title || textOf(window) == s->title)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
 HWND findWindow(const wchar_t* type, const wchar_t* title) {
-    struct Search {
-        const wchar_t* type;
-        const wchar_t* title;
-        HWND found;
-    } search{type, title, nullptr};
-    auto visit = [](HWND window, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        if (classOf(window) == s->type && (!s->title || textOf(window) == s->title)) {
-            s->found = window;
-            return FALSE;
-        }
-        return TRUE;
-    };
-    EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
+    Search search{type, title, nullptr};
+    EnumWindows(match, reinterpret_cast<LPARAM>(&search));
     // The garden window lives inside a worker while it is on the wall.
-    EnumWindows([](HWND top, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        EnumChildWindows(top, [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            if (classOf(window) == s->type && (!s->title || textOf(window) == s->title)) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        }, data);
-        return !s->found;
-    }, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        EnumWindows([](HWND top, LPARAM data) -> BOOL {
+            EnumChildWindows(top, match, data);
+            return !reinterpret_cast<Search*>(data)->found;
+        }, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -110,11 +109,10 @@ doctest::String toString(const RECT& r) {
 }
 
 doctest::String toString(const std::wstring& text) {
-    std::string out;
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    out.resize(static_cast<size_t>(size));
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return ("\"" + out + "\"").c_str();
+    std::string quoted = "\"";
+    quoted += fake::utf8(text);
+    quoted += '"';
+    return quoted.c_str();
 }
 
 // ---- the fake shell ----
