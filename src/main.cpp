@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "handler.h"
+#include "host.h"
 #include "webview2.h"
 
 using Microsoft::WRL::ComPtr;

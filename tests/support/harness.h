@@ -1,5 +1,5 @@
-// What the tests share: a private desktop for each test process, a fake
-// desktop shell, the program started as a process, and readers for the
+// What the tests share: a private desktop for each test process, the fake
+// desktop shell (shell.h), the program started as a process, and readers for the
 // message boxes and menus that would otherwise wait for a person.
 #pragma once
 
@@ -17,14 +17,10 @@
 #include <vector>
 
 #include "doctest.h"
+#include "shell.h"
 
-// Every test process runs on a desktop of its own, so that the windows of
-// tests running side by side never meet. Threads other than main join it.
-void joinDesktop();
+// Every test process runs on a desktop of its own (see joinDesktop).
 const std::wstring& desktopName();
-
-// Polls until ready() holds or the time runs out; the result of the last poll.
-bool waitUntil(const std::function<bool()>& ready, int ms = 5000);
 
 // Top-level or child window of the test desktop by class and title.
 HWND findWindow(const wchar_t* type, const wchar_t* title = nullptr);
@@ -33,60 +29,12 @@ std::wstring textOf(HWND window);
 std::wstring classOf(HWND window);
 RECT screenRect(HWND window);
 RECT workArea();
-inline RECT fullScreen() { return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 bool operator==(const RECT& a, const RECT& b);
 doctest::String toString(const RECT& r);
 doctest::String toString(const std::wstring& text);
 
 // Wine keeps WS_CLIPSIBLINGS on windows that were top-level when styled.
 inline LONG_PTR styleOf(HWND window) { return GetWindowLongPtrW(window, GWL_STYLE) & ~LONG_PTR(WS_CLIPSIBLINGS); }
-
-// A notification that reached the fake taskbar.
-struct TrayNote {
-    DWORD action;  // NIM_ADD, NIM_DELETE, ...
-    HWND window;
-    UINT id, flags, callback;
-    std::wstring tip;
-};
-
-// The desktop shell's windows as the program looks for them, on threads of
-// their own as the real shell's are, plus a taskbar that records tray icons.
-struct Shell {
-    enum Layout {
-        win10,     // icon view in Progman; 0x052C moves it into a top-level WorkerW with an empty one behind
-        win11,     // 24H2: Progman holds the icon view and a WorkerW
-        noWorker,  // Progman with the icon view, no worker anywhere
-        none,      // no Progman at all
-        hung,      // as win11, but Progman's thread never answers 0x052C
-    };
-    explicit Shell(Layout layout, POINT workerAt = {0, 0});
-    ~Shell();
-
-    HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
-    HWND worker = nullptr;  // where the garden belongs (win10: exists once asked)
-    HWND painting = nullptr;  // a child of the worker, which the garden must lie below
-    HWND decoy = nullptr;     // win11: a top-level WorkerW that only an enumeration would find
-    std::atomic<int> asked{0};
-
-    std::vector<TrayNote> notes();
-    bool waitNotes(size_t count, int ms = 5000);
-
-private:
-    void run(Layout layout);
-    void answer();
-    static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK trayProc(HWND, UINT, WPARAM, LPARAM);
-    HWND make(const wchar_t* type, HWND parent, RECT at);
-    RECT workerRect();
-
-    Layout layout;
-    POINT workerAt;
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::mutex lock;
-    std::vector<TrayNote> seen;
-    std::thread desk, bar;
-    DWORD deskThread = 0, barThread = 0;
-};
 
 // A message box as a user sees it.
 struct Box {

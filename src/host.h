@@ -1,5 +1,7 @@
-// The program's own functions and state, for tests that link its module and
-// drive it directly on their own thread.
+// What the program's module shares beyond itself: its process-wide state and
+// the functions that the tests drive on their own thread. The module includes
+// this header too, so a declaration that drifts from its definition fails to
+// build.
 #pragma once
 
 #include <windows.h>

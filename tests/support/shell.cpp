@@ -1,0 +1,145 @@
+#include "shell.h"
+
+#include <chrono>
+#include <cwchar>
+
+bool waitUntil(const std::function<bool()>& ready, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (ready()) return true;
+        if (std::chrono::steady_clock::now() >= end) return ready();
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(10);
+    }
+}
+
+Shell::Shell(Layout layout, POINT workerAt) : layout(layout), workerAt(workerAt) {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bar = std::thread([this, ready] {
+        joinDesktop();
+        barThread = GetCurrentThreadId();
+        WNDCLASSW type{};
+        type.lpfnWndProc = trayProc;
+        type.lpszClassName = L"Shell_TrayWnd";
+        RegisterClassW(&type);
+        taskbar = CreateWindowExW(WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(taskbar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SetEvent(ready);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    });
+    WaitForSingleObject(ready, 5000);
+    ResetEvent(ready);
+    desk = std::thread([this, ready] {
+        joinDesktop();
+        deskThread = GetCurrentThreadId();
+        run(this->layout);
+        SetEvent(ready);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    });
+    WaitForSingleObject(ready, 5000);
+    CloseHandle(ready);
+}
+
+Shell::~Shell() {
+    SetEvent(release);
+    PostThreadMessageW(deskThread, WM_QUIT, 0, 0);
+    PostThreadMessageW(barThread, WM_QUIT, 0, 0);
+    desk.join();
+    bar.join();
+    CloseHandle(release);
+}
+
+HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
+    WNDCLASSW c{};
+    c.lpfnWndProc = shellProc;
+    c.lpszClassName = type;
+    RegisterClassW(&c);  // fails harmlessly once registered
+    DWORD style = parent ? WS_CHILD | WS_VISIBLE : WS_POPUP;
+    HWND window = CreateWindowExW(parent ? 0 : WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, type, L"", style, at.left, at.top,
+                                  at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    // Shown without activation, so that Wine keeps the order of creation.
+    if (!parent) ShowWindow(window, SW_SHOWNA);
+    return window;
+}
+
+void Shell::run(Layout layout) {
+    RECT screen = fullScreen();
+    if (layout == none) return;
+    // Created first, so it lies right below Progman: an enumeration, which
+    // the 24H2 layout must not need, would take it.
+    if (layout == win11 || layout == hung) decoy = make(L"WorkerW", nullptr, screen);
+    progman = make(L"Progman", nullptr, screen);
+    iconView = make(L"SHELLDLL_DefView", progman, screen);
+    if (layout == win11 || layout == hung) {
+        worker = make(L"WorkerW", progman, workerRect());
+        painting = make(L"FakeWallpaper", worker, screen);
+    }
+}
+
+// The worker covers the screen; with workerAt it begins elsewhere, as on a
+// desktop with a display left of or above the primary one.
+RECT Shell::workerRect() {
+    RECT screen = fullScreen();
+    return {workerAt.x, workerAt.y, screen.right, screen.bottom};
+}
+
+// What the shell does on 0x052C.
+void Shell::answer() {
+    ++asked;
+    if (layout == hung) {
+        WaitForSingleObject(release, INFINITE);
+        return;
+    }
+    if (layout != win10 || worker) return;
+    // The newest window lands on top: the empty worker first, so that it ends
+    // up right behind the one that takes the icons.
+    worker = make(L"WorkerW", nullptr, workerRect());
+    painting = make(L"FakeWallpaper", worker, fullScreen());
+    HWND icons = make(L"WorkerW", nullptr, fullScreen());
+    SetParent(iconView, icons);
+}
+
+LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == 0x052C && shell) {
+        shell->answer();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Wine's shell32 hands every tray request to the desktop's "Shell_TrayWnd"
+// as WM_COPYDATA; the record begins with these fields.
+struct WineNote {
+    LONG window;
+    UINT id, flags, callback;
+    WCHAR tip[128];
+};
+
+LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_COPYDATA && shell) {
+        auto* data = reinterpret_cast<COPYDATASTRUCT*>(lParam);
+        if (data->cbData >= sizeof(WineNote)) {
+            auto* note = static_cast<const WineNote*>(data->lpData);
+            std::lock_guard hold(shell->lock);
+            shell->seen.push_back({static_cast<DWORD>(data->dwData), reinterpret_cast<HWND>(static_cast<LONG_PTR>(note->window)),
+                                   note->id, note->flags, note->callback, std::wstring(note->tip, wcsnlen(note->tip, 128))});
+        }
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::vector<TrayNote> Shell::notes() {
+    std::lock_guard hold(lock);
+    return seen;
+}
+
+bool Shell::waitNotes(size_t count, int ms) {
+    return waitUntil([&] { return notes().size() >= count; }, ms);
+}

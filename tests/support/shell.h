@@ -1,0 +1,68 @@
+// The desktop shell's windows as the program looks for them, on threads of
+// their own as the real shell's are, and a taskbar that records tray icons.
+// Nothing here depends on the test framework, so a program of its own can
+// host the same shell.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Puts the calling thread on the desktop where the shell's windows belong;
+// whoever hosts the shell defines it (tests: a private desktop per process).
+void joinDesktop();
+
+// Polls until ready() holds or the time runs out; the result of the last poll.
+bool waitUntil(const std::function<bool()>& ready, int ms = 5000);
+
+inline RECT fullScreen() { return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+
+// A notification that reached the fake taskbar.
+struct TrayNote {
+    DWORD action;  // NIM_ADD, NIM_DELETE, ...
+    HWND window;
+    UINT id, flags, callback;
+    std::wstring tip;
+};
+
+struct Shell {
+    enum Layout {
+        win10,     // icon view in Progman; 0x052C moves it into a top-level WorkerW with an empty one behind
+        win11,     // 24H2: Progman holds the icon view and a WorkerW
+        noWorker,  // Progman with the icon view, no worker anywhere
+        none,      // no Progman at all
+        hung,      // as win11, but Progman's thread never answers 0x052C
+    };
+    explicit Shell(Layout layout, POINT workerAt = {0, 0});
+    ~Shell();
+
+    HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
+    HWND worker = nullptr;  // where the garden belongs (win10: exists once asked)
+    HWND painting = nullptr;  // a child of the worker, which the garden must lie below
+    HWND decoy = nullptr;     // win11: a top-level WorkerW that only an enumeration would find
+    std::atomic<int> asked{0};
+
+    std::vector<TrayNote> notes();
+    bool waitNotes(size_t count, int ms = 5000);
+
+private:
+    void run(Layout layout);
+    void answer();
+    static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK trayProc(HWND, UINT, WPARAM, LPARAM);
+    HWND make(const wchar_t* type, HWND parent, RECT at);
+    RECT workerRect();
+
+    Layout layout;
+    POINT workerAt;
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::mutex lock;
+    std::vector<TrayNote> seen;
+    std::thread desk, bar;
+    DWORD deskThread = 0, barThread = 0;
+};
