@@ -17,7 +17,7 @@ namespace {
 fs::path release() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path() / L"release" / L"Verdalune 发布 测试";
+    return fs::path(path).parent_path() / L"packaged" / L"Verdalune 发布 测试";
 }
 
 std::string_view resource(HMODULE module, const wchar_t* name, const wchar_t* type) {

@@ -1,4 +1,4 @@
-"""Packages the build with scripts/package and checks the zip a user downloads.
+"""Packages the build with scripts/package.py and checks the zip a user downloads.
 
 Our stand-in runtime and anything that is not the loader must be refused; the
 zip must hold exactly the program, the loader it was given, the site, the
@@ -30,7 +30,7 @@ def check(condition, what):
 
 
 def package(loader, out):
-    return subprocess.run([sys.executable, str(root / "scripts/package"), "--no-build", "--loader", str(loader), "--out", str(out)],
+    return subprocess.run([sys.executable, str(root / "scripts/package.py"), "--no-build", "--loader", str(loader), "--out", str(out)],
                           capture_output=True, text=True)
 
 
