@@ -14,11 +14,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path release() {
+fs::path testsFolder() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path() / L"packaged" / L"Verdalune 发布 测试";
+    return fs::path(path).parent_path();
 }
+
+fs::path release() { return testsFolder() / L"packaged" / L"Verdalune 发布 测试"; }
 
 std::string_view resource(HMODULE module, const wchar_t* name, const wchar_t* type) {
     HRSRC found = FindResourceW(module, name, type);
@@ -51,9 +53,7 @@ void unzipFor(App& app, bool withSite) {
     app.folder = fs::temp_directory_path() / (L"Verdalune 发布 " + desktopName());
     fs::remove_all(app.folder);
     fs::copy(release(), app.folder, fs::copy_options::recursive);
-    wchar_t tests[MAX_PATH];
-    GetModuleFileNameW(nullptr, tests, MAX_PATH);
-    fs::copy_file(fs::path(tests).parent_path() / L"WebView2Loader.dll", app.folder / L"WebView2Loader.dll",
+    fs::copy_file(testsFolder() / L"WebView2Loader.dll", app.folder / L"WebView2Loader.dll",
                   fs::copy_options::overwrite_existing);
     if (!withSite) fs::remove_all(app.folder / L"site");
     app.log = app.folder / L"runtime.log";
