@@ -128,6 +128,7 @@ struct WineNote {
     GUID item;
     UINT width, height, planes, bpp;
 };
+static_assert(sizeof(WineNote) == 960, "the icon's bits follow the record");
 
 LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
