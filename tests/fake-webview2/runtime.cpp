@@ -471,6 +471,10 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
 
 extern "C" void WINAPI FakeWebView2Finish() { report(); }
 
+// Marks this DLL as a test runtime: scripts/package refuses any loader that
+// exports it.
+extern "C" void WINAPI NotForRelease() {}
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH) {
         state.module = instance;

@@ -231,7 +231,9 @@ void App::start() {
     startup.lpDesktop = desk.data();
     std::wstring line = L"\"" + (folder / L"verdalune.exe").wstring() + L"\"";
     // The working folder is the program's own, so no other WebView2Loader.dll is found.
-    REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process));
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process);
+    DWORD error = GetLastError();
+    REQUIRE_MESSAGE(started, "CreateProcessW failed with error " << error);
     AssignProcessToJobObject(job, process.hProcess);
 }
 

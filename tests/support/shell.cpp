@@ -1,5 +1,7 @@
 #include "shell.h"
 
+#include <shellapi.h>
+
 #include <chrono>
 #include <cwchar>
 
@@ -113,12 +115,20 @@ LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 // Wine's shell32 hands every tray request to the desktop's "Shell_TrayWnd"
-// as WM_COPYDATA; the record begins with these fields.
+// as WM_COPYDATA: this record, then the icon's mask and colour bits.
 struct WineNote {
     LONG window;
     UINT id, flags, callback;
     WCHAR tip[128];
+    DWORD state, stateMask;
+    WCHAR info[256];
+    UINT timeout;
+    WCHAR infoTitle[64];
+    DWORD infoFlags;
+    GUID item;
+    UINT width, height, planes, bpp;
 };
+static_assert(sizeof(WineNote) == 960, "the icon's bits follow the record");
 
 LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -126,9 +136,17 @@ LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARA
         auto* data = reinterpret_cast<COPYDATASTRUCT*>(lParam);
         if (data->cbData >= sizeof(WineNote)) {
             auto* note = static_cast<const WineNote*>(data->lpData);
+            TrayNote record{static_cast<DWORD>(data->dwData), reinterpret_cast<HWND>(static_cast<LONG_PTR>(note->window)),
+                            note->id, note->flags, note->callback, std::wstring(note->tip, wcsnlen(note->tip, 128)), 0, 0, {}};
+            size_t mask = (note->width * note->height + 15) / 16 * 2, colour = size_t(note->width) * note->height * 4;
+            if ((note->flags & NIF_ICON) && note->bpp == 32 && note->planes == 1 && data->cbData >= sizeof *note + mask + colour) {
+                auto* bits = static_cast<const BYTE*>(data->lpData) + sizeof *note + mask;
+                record.iconWidth = note->width;
+                record.iconHeight = note->height;
+                record.iconPixels.assign(bits, bits + colour);
+            }
             std::lock_guard hold(shell->lock);
-            shell->seen.push_back({static_cast<DWORD>(data->dwData), reinterpret_cast<HWND>(static_cast<LONG_PTR>(note->window)),
-                                   note->id, note->flags, note->callback, std::wstring(note->tip, wcsnlen(note->tip, 128))});
+            shell->seen.push_back(std::move(record));
         }
         return TRUE;
     }

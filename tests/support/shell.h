@@ -28,6 +28,9 @@ struct TrayNote {
     HWND window;
     UINT id, flags, callback;
     std::wstring tip;
+    // The icon's picture as Wine hands it over: 32-bit rows, top-down, BGRA.
+    UINT iconWidth = 0, iconHeight = 0;
+    std::vector<BYTE> iconPixels;
 };
 
 struct Shell {

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Builds the release and writes dist/verdalune-<version>-win-x64.zip.
+
+Usage: scripts/package.py --loader PATH [--preset mingw|msvc] [--out DIR] [--no-build]
+
+The zip holds verdalune.exe, WebView2Loader.dll, site/, 使用说明.txt and
+SHA256SUMS. The loader is the vendor's redistributable one from the WebView2
+SDK: PATH is the SDK package (.nupkg) or the x64 WebView2Loader.dll taken from
+it. Our own test runtimes are refused. The version is CMake's project version.
+
+On Linux, scripts/package installs what this needs and then runs it. On
+Windows, run it with the msvc preset from a Developer Command Prompt for x64.
+--no-build packages what the preset's build folder already holds.
+"""
+import argparse
+import hashlib
+import io
+import re
+import struct
+import subprocess
+import sys
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+EXE_LIMIT = 1_300_000  # bytes
+NUPKG_LOADER = "build/native/x64/WebView2Loader.dll"
+WHERE = ("The loader comes with the WebView2 SDK, the NuGet package Microsoft.Web.WebView2\n"
+         "(https://www.nuget.org/packages/Microsoft.Web.WebView2). Pass its .nupkg, or the\n"
+         f"{NUPKG_LOADER} inside it, with --loader.")
+
+
+class Refused(Exception):
+    pass
+
+
+class NotTheLoader(Refused):
+    def __str__(self):
+        return f"{self.args[0]}\n{WHERE}"
+
+
+def exports(dll, name):
+    """Names exported by an x64 DLL; refuses anything else."""
+    def u16(at): return struct.unpack_from("<H", dll, at)[0]
+    def u32(at): return struct.unpack_from("<I", dll, at)[0]
+    try:
+        if dll[:2] != b"MZ": raise NotTheLoader(f"{name} is not a Windows program file.")
+        pe = u32(0x3C)
+        if dll[pe:pe + 4] != b"PE\0\0": raise NotTheLoader(f"{name} is not a Windows program file.")
+        machine, sections, optional_size, characteristics = u16(pe + 4), u16(pe + 6), u16(pe + 20), u16(pe + 22)
+        if machine != 0x8664: raise NotTheLoader(f"{name} is not built for x64 (machine 0x{machine:04x}).")
+        if not characteristics & 0x2000: raise NotTheLoader(f"{name} is not a DLL.")
+        optional = pe + 24
+        if u16(optional) != 0x20B: raise NotTheLoader(f"{name} is not a 64-bit image.")
+        table = optional + optional_size
+        spans = [(u32(s + 12), max(u32(s + 8), u32(s + 16)), u32(s + 20))
+                 for s in range(table, table + 40 * sections, 40)]
+
+        def offset(rva):
+            for start, size, raw in spans:
+                if start <= rva < start + size: return raw + rva - start
+            raise NotTheLoader(f"{name} is damaged.")
+
+        directory = u32(optional + 112)  # the export table's RVA
+        if not directory: return set()
+        base = offset(directory)
+        count, names = u32(base + 24), offset(u32(base + 32))
+        found = set()
+        for i in range(count):
+            at = offset(u32(names + 4 * i))
+            found.add(dll[at:dll.index(b"\0", at)].decode("ascii", "replace"))
+        return found
+    except (struct.error, ValueError, IndexError):
+        raise NotTheLoader(f"{name} is damaged or not a Windows DLL.")
+
+
+def loader(path):
+    """The loader's bytes from a .nupkg or a DLL, after the checks."""
+    name = path.name
+    data = path.read_bytes()
+    if zipfile.is_zipfile(path):
+        with zipfile.ZipFile(path) as package:
+            if NUPKG_LOADER not in package.namelist():
+                raise NotTheLoader(f"{name} holds no {NUPKG_LOADER}: it is not the WebView2 SDK package.")
+            data = package.read(NUPKG_LOADER)
+            name = f"{name}:{NUPKG_LOADER}"
+    names = exports(data, name)
+    if "NotForRelease" in names:
+        raise NotTheLoader(f"{name} is one of Verdalune's own test runtimes, which is never shipped.")
+    if "CreateCoreWebView2EnvironmentWithOptions" not in names:
+        raise NotTheLoader(f"{name} does not export CreateCoreWebView2EnvironmentWithOptions: it is not the WebView2 loader.")
+    return data
+
+
+def build(preset):
+    subprocess.run(["cmake", "--preset", preset], cwd=ROOT, check=True)
+    subprocess.run(["cmake", "--build", "--preset", preset, "--target", "verdalune"], cwd=ROOT, check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Builds the Verdalune release zip.")
+    parser.add_argument("--loader", type=Path, help="the WebView2 SDK package (.nupkg) or its x64 WebView2Loader.dll")
+    parser.add_argument("--preset", choices=["mingw", "msvc"], default="mingw")
+    parser.add_argument("--out", type=Path, default=ROOT / "dist")
+    parser.add_argument("--no-build", action="store_true", help="package the build folder as it is")
+    args = parser.parse_args()
+    try:
+        if not args.loader: raise NotTheLoader("No loader given.")
+        if not args.loader.is_file(): raise NotTheLoader(f"{args.loader} does not exist.")
+        dll = loader(args.loader)  # before the build: a wrong file should fail fast
+
+        if not args.no_build: build(args.preset)
+        binary = ROOT / ("build" if args.preset == "mingw" else "build-msvc")
+        if not (binary / "verdalune.exe").is_file(): raise Refused(f"{binary}/verdalune.exe is not built.")
+        header = (binary / "res/version.h").read_text()
+        version = re.search(r'#define VERSION_TEXT "([^"]+)"', header).group(1)
+        exe = (binary / "verdalune.exe").read_bytes()
+        if len(exe) > EXE_LIMIT:
+            raise Refused(f"verdalune.exe is {len(exe):,} bytes, over the limit of {EXE_LIMIT:,}.")
+    except Refused as refusal:
+        sys.exit(f"package: {refusal}")
+
+    # Notepad reads UTF-8 as such only with a byte-order mark on older Windows 10.
+    notes = (ROOT / "res/使用说明.txt").read_text(encoding="utf-8").replace("\n", "\r\n")
+    files = {"verdalune.exe": exe, "WebView2Loader.dll": dll, "使用说明.txt": b"\xef\xbb\xbf" + notes.encode("utf-8")}
+    for path in sorted((ROOT / "site").rglob("*")):
+        if path.is_file() and not any(part.startswith(".") for part in path.parts):
+            files[path.relative_to(ROOT).as_posix()] = path.read_bytes()
+    files["SHA256SUMS"] = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files.items()).encode()
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    target = args.out / f"verdalune-{version}-win-x64.zip"
+    buffer = io.BytesIO()
+    # Non-ASCII names are stored as UTF-8 with the flag that tells unzippers so.
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+        for name, data in files.items():
+            archive.writestr(name, data)
+    target.write_bytes(buffer.getvalue())
+    print(f"{target.relative_to(ROOT) if target.is_relative_to(ROOT) else target}: {target.stat().st_size:,} bytes, "
+          f"verdalune.exe {len(exe):,} bytes")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,29 @@
+# One CTest test per test case, each in a process (and desktop) of its own,
+# listed from the sources so that discovery never runs Wine at build time.
+# add_cases(source [LOCK name] [FIXTURE name])
+function(add_cases source)
+  cmake_parse_arguments(arg "" "LOCK;FIXTURE" "" ${ARGN})
+  file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^TEST_CASE\\(\"([^\"]+)\".*" "\\1" name "${line}")
+    # The name goes to doctest as a filter, where a comma separates filters,
+    # * and ? are wildcards, brackets are classes and a backslash escapes: such a
+    # case would run a different set of cases, or none, and still pass.
+    foreach(bad "," "*" "?" "[" "]" "\\")
+      string(FIND "${name}" "${bad}" at)
+      if(NOT at EQUAL -1)
+        message(FATAL_ERROR "${source}: the test case name \"${name}\" contains \"${bad}\", which doctest reads as part of a pattern; rename the case")
+      endif()
+    endforeach()
+    add_test(NAME "${name}" COMMAND tests "--test-case=${name}" --no-version=true)
+    if(arg_LOCK)
+      # One instance per session: the program's mutex would turn a second
+      # program away.
+      set_tests_properties("${name}" PROPERTIES RESOURCE_LOCK ${arg_LOCK})
+    endif()
+    if(arg_FIXTURE)
+      set_tests_properties("${name}" PROPERTIES FIXTURES_REQUIRED ${arg_FIXTURE})
+    endif()
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
