@@ -1,9 +1,9 @@
-// Draws the wallpaper: twelve beds, one per month, the newest at the front
+// Draws the wallpaper: twelve beds (thirteen in January), one per month, the newest at the front
 // (bottom), one flower per planted day at its day-of-month column. Drawn
 // once per change (start, planting, restore, new day); nothing is animated
 // except a freshly planted flower growing in once.
 import { moodOf } from './moods.js';
-import { daysInMonth, lastTwelveMonths } from './days.js';
+import { daysInMonth, wallMonths } from './days.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
 const LABEL_W = 96;
@@ -11,7 +11,7 @@ const CELL = 40;
 const ROW = 54;
 const TOP = 28;
 const BOTTOM = 22;
-export const VIEW_BOX = `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + 12 * ROW + BOTTOM}`;
+export const viewBox = (rows) => `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + rows * ROW + BOTTOM}`;
 
 const pad = (n) => String(n).padStart(2, '0');
 
@@ -69,7 +69,7 @@ export function flowerIcon(mood) {
   return svg;
 }
 
-// Returns the number of flowers drawn.
+// Returns the number of flowers drawn, and per month shown.
 export function drawGarden(root, { today, days, grow }) {
   const frag = document.createDocumentFragment();
   const ticks = el('g', { class: 'ticks' });
@@ -79,11 +79,14 @@ export function drawGarden(root, { today, days, grow }) {
   frag.append(ticks);
 
   let planted = 0;
-  lastTwelveMonths(today).forEach(({ y, m }, row) => {
+  const months = wallMonths(today);
+  root.ownerSVGElement.setAttribute('viewBox', viewBox(months.length));
+  const shown = months.map(({ y, m }, row) => {
+    const before = planted;
     const ground = TOP + (row + 1) * ROW - 8;
     const count = daysInMonth(y, m);
     const bed = el('g', { class: 'bed', 'data-month': `${y}-${pad(m)}` });
-    if (row === 0 || m === 1) bed.append(el('text', { class: 'year', x: LABEL_W - 16, y: ground - 22 }, `${y}年`));
+    if (row === 0 || m === 1) bed.append(el('text', { class: 'year', x: LABEL_W - 16, y: ground - 25 }, `${y}年`));
     bed.append(el('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`));
     bed.append(el('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 }));
 
@@ -113,7 +116,8 @@ export function drawGarden(root, { today, days, grow }) {
       }
     }
     frag.append(bed);
+    return { y, m, planted: planted - before };
   });
   root.replaceChildren(frag);
-  return planted;
+  return { planted, months: shown };
 }

@@ -91,15 +91,16 @@ export function seedOnce({ key, value }) {
  * Opens the garden in a fresh context.
  * days: Map or object of day -> {mood, note}; stored: a raw string for the
  * key instead; host: install the chrome.webview stand-in; clock: install a
- * fake clock at `now` (false leaves the real clock alone).
+ * fake clock at `now` (false leaves the real clock alone); timezoneId: null
+ * leaves the zone to the test.
  */
 export async function openGarden(browser, {
   days, stored, host = true, now = NOW, clock = true, path: at = '/garden/',
   viewport = { width: 1366, height: 768 }, reducedMotion = 'reduce',
-  permissions = [], initScripts = [], delay, replace, wait = true,
+  permissions = [], initScripts = [], delay, replace, wait = true, timezoneId = TIMEZONE, forcedColors,
 } = {}) {
   const context = await browser.newContext({
-    viewport, reducedMotion, locale: 'zh-CN', timezoneId: TIMEZONE, permissions, serviceWorkers: 'block',
+    viewport, reducedMotion, locale: 'zh-CN', timezoneId: timezoneId ?? undefined, permissions, serviceWorkers: 'block', forcedColors,
   });
   const log = await serveSite(context, { delay, replace });
   const page = await context.newPage();
