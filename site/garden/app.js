@@ -28,7 +28,7 @@ function drawYearAgo() {
   line.hidden = !entry;
   if (!entry) return;
   const mood = moodOf(entry.mood);
-  const chars = characters(entry.note);
+  const chars = entry.note.length > 18 ? characters(entry.note) : [];
   const note = chars.length > 18 ? chars.slice(0, 18).join('') + '…' : entry.note;
   line.replaceChildren('一年前的今天：', flowerIcon(mood), `${mood.name} · ${mood.flower}${note ? `，“${note}”` : ''}`);
 }

@@ -28,16 +28,18 @@ const BACKUP_FIELDS = new Set(['app', 'version', 'exported', 'days']);
 const isPlainObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
 const shown = (s) => (s.length > 24 ? s.slice(0, 24) + '…' : s);
 
-const segmenter = new Intl.Segmenter('zh-CN', { granularity: 'grapheme' });
+// Made on first use: setting up the segmenter costs a start-up it rarely needs.
+let segmenter = null;
+const segments = (text) => (segmenter ??= new Intl.Segmenter('zh-CN', { granularity: 'grapheme' })).segment(text);
 
 // The characters of `text` as a person counts them.
 export function characters(text) {
-  return Array.from(segmenter.segment(text), (s) => s.segment);
+  return Array.from(segments(text), (s) => s.segment);
 }
 
 export function noteLength(text) {
   let n = 0;
-  for (const _ of segmenter.segment(text)) n++; // eslint-disable-line no-unused-vars
+  for (const _ of segments(text)) n++; // eslint-disable-line no-unused-vars
   return n;
 }
 
@@ -65,7 +67,8 @@ function readEntry(key, entry, lenient) {
   let note = '';
   if ('note' in entry) {
     if (typeof entry.note !== 'string') return { error: `${key} 的备注不是文字` };
-    if (entry.note.length > NOTE_MAX_UNITS || noteLength(entry.note) > NOTE_MAX) {
+    // A note of no more code units than the limit has no more characters either.
+    if (entry.note.length > NOTE_MAX_UNITS || (entry.note.length > NOTE_MAX && noteLength(entry.note) > NOTE_MAX)) {
       return { error: `${key} 的备注超过 ${NOTE_MAX} 字` };
     }
     note = entry.note;

@@ -49,23 +49,48 @@ function shade(mood, v) {
 
 const r1 = (n) => Math.round(n * 10) / 10;
 
+// A copy of a flower's few shapes rather than a <use> of them: each <use>
+// builds a hidden tree of its own, and hundreds of them tripled the time to
+// the first frame that shows the garden.
+const shapes = new Map();
+function shapeOf(mood) {
+  let shape = shapes.get(mood.id);
+  if (!shape) {
+    shape = document.getElementById(`f-${mood.id}`).cloneNode(true);
+    shape.removeAttribute('id');
+    const blanks = document.createTreeWalker(shape, NodeFilter.SHOW_TEXT);
+    const drop = [];
+    while (blanks.nextNode()) drop.push(blanks.currentNode);
+    for (const node of drop) node.remove();
+    shapes.set(mood.id, shape);
+  }
+  return shape.cloneNode(true);
+}
+
 function flower(key, entry, x, ground) {
   const mood = moodOf(entry.mood);
   const v = variation(key);
-  return el('use', {
-    href: `#f-${mood.id}`,
+  const node = shapeOf(mood);
+  const attrs = {
     class: 'flower',
     'data-day': key,
     'data-mood': mood.id,
     color: shade(mood, v),
     transform: `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`,
-  });
+  };
+  for (const [name, value] of Object.entries(attrs)) node.setAttribute(name, value);
+  return node;
 }
+
+// A tuft of grass where no flower was planted.
+const tuft = (x, y) => `M${x - 4} ${y}q-.5-4-2.5-7M${x - 1} ${y}q0-5 .5-9M${x + 2} ${y}q1-4 3.5-6.5`;
 
 // A small picture of a mood's flower, for the legend, the editor and the menu.
 export function flowerIcon(mood) {
   const svg = el('svg', { viewBox: '-18 -48 36 50', class: 'icon', 'aria-hidden': 'true' });
-  svg.append(el('use', { href: `#f-${mood.id}`, color: `hsl(${mood.hue}, ${mood.sat}%, ${mood.light}%)` }));
+  const shape = shapeOf(mood);
+  shape.setAttribute('color', `hsl(${mood.hue}, ${mood.sat}%, ${mood.light}%)`);
+  svg.append(shape);
   return svg;
 }
 
@@ -90,6 +115,7 @@ export function drawGarden(root, { today, days, grow }) {
     bed.append(el('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`));
     bed.append(el('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 }));
 
+    let tufts = ''; // the bare days of a bed share one path: far cheaper to draw
     for (let d = 1; d <= count; d++) {
       const key = `${y}-${pad(m)}-${pad(d)}`;
       if (key > today) break;
@@ -112,9 +138,10 @@ export function drawGarden(root, { today, days, grow }) {
           bed.append(f);
         }
       } else if (key !== today) {
-        bed.append(el('use', { href: '#tuft', class: 'tuft', transform: `translate(${x} ${ground + 1})` }));
+        tufts += tuft(x, ground + 1);
       }
     }
+    if (tufts) bed.append(el('path', { class: 'tuft', d: tufts }));
     frag.append(bed);
     return { y, m, planted: planted - before };
   });
