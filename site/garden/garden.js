@@ -67,19 +67,19 @@ function shapeOf(mood) {
   return shape.cloneNode(true);
 }
 
+// The shapes of each flower as markup, read once from the page's own
+// definitions.
+const shapeMarkup = new Map();
+function markupOf(mood) {
+  if (!shapeMarkup.has(mood.id)) shapeMarkup.set(mood.id, shapeOf(mood).innerHTML);
+  return shapeMarkup.get(mood.id);
+}
+
 function flower(key, entry, x, ground) {
   const mood = moodOf(entry.mood);
   const v = variation(key);
-  const node = shapeOf(mood);
-  const attrs = {
-    class: 'flower',
-    'data-day': key,
-    'data-mood': mood.id,
-    color: shade(mood, v),
-    transform: `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`,
-  };
-  for (const [name, value] of Object.entries(attrs)) node.setAttribute(name, value);
-  return node;
+  const move = `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`;
+  return `<g class="flower" data-day="${key}" data-mood="${mood.id}" color="${shade(mood, v)}" transform="${move}">${markupOf(mood)}</g>`;
 }
 
 // A tuft of grass where no flower was planted.
@@ -94,14 +94,17 @@ export function flowerIcon(mood) {
   return svg;
 }
 
-// Returns the number of flowers drawn, and per month shown.
+const tag = (name, attrs, text = '') =>
+  `<${name}${Object.entries(attrs).map(([k, v]) => ` ${k}="${v}"`).join('')}>${text}</${name}>`;
+
+// Returns the number of flowers drawn, and per month shown. The garden is
+// written as one piece of markup: hundreds of separate DOM calls took longer
+// on a fresh start than parsing and drawing all of it. Everything in it is
+// numbers, dates checked on reading, and mood names of our own.
 export function drawGarden(root, { today, days, grow }) {
-  const frag = document.createDocumentFragment();
-  const ticks = el('g', { class: 'ticks' });
-  for (const d of [1, 5, 10, 15, 20, 25, 30]) {
-    ticks.append(el('text', { x: LABEL_W + (d - 0.5) * CELL, y: TOP - 10 }, String(d)));
-  }
-  frag.append(ticks);
+  let out = '<g class="ticks">';
+  for (const d of [1, 5, 10, 15, 20, 25, 30]) out += tag('text', { x: LABEL_W + (d - 0.5) * CELL, y: TOP - 10 }, d);
+  out += '</g>';
 
   let planted = 0;
   const months = wallMonths(today);
@@ -110,10 +113,10 @@ export function drawGarden(root, { today, days, grow }) {
     const before = planted;
     const ground = TOP + (row + 1) * ROW - 8;
     const count = daysInMonth(y, m);
-    const bed = el('g', { class: 'bed', 'data-month': `${y}-${pad(m)}` });
-    if (row === 0 || m === 1) bed.append(el('text', { class: 'year', x: LABEL_W - 16, y: ground - 25 }, `${y}年`));
-    bed.append(el('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`));
-    bed.append(el('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 }));
+    out += `<g class="bed" data-month="${y}-${pad(m)}">`;
+    if (row === 0 || m === 1) out += tag('text', { class: 'year', x: LABEL_W - 16, y: ground - 25 }, `${y}年`);
+    out += tag('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`);
+    out += tag('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 });
 
     let tufts = ''; // the bare days of a bed share one path: far cheaper to draw
     for (let d = 1; d <= count; d++) {
@@ -122,29 +125,24 @@ export function drawGarden(root, { today, days, grow }) {
       const x = LABEL_W + (d - 0.5) * CELL;
       const entry = days.get(key);
       if (key === today) {
-        bed.append(el('circle', { class: 'today-glow', cx: x, cy: ground - 24, r: 30, fill: 'url(#glow)' }));
-        if (!entry) bed.append(el('use', { class: 'today-empty', href: '#sprout', transform: `translate(${x} ${ground + 1})` }));
-        bed.append(el('text', { class: 'today-label', x, y: ground + 21 }, '今天'));
+        out += tag('circle', { class: 'today-glow', cx: x, cy: ground - 24, r: 30, fill: 'url(#glow)' });
+        if (!entry) out += tag('use', { class: 'today-empty', href: '#sprout', transform: `translate(${x} ${ground + 1})` });
+        out += tag('text', { class: 'today-label', x, y: ground + 21 }, '今天');
       }
       if (entry) {
         planted++;
         const f = flower(key, entry, x, ground);
-        if (key === grow) {
-          const wrap = el('g', { class: 'grow' });
-          wrap.addEventListener('animationend', () => wrap.classList.remove('grow'), { once: true });
-          wrap.append(f);
-          bed.append(wrap);
-        } else {
-          bed.append(f);
-        }
+        out += key === grow ? `<g class="grow">${f}</g>` : f;
       } else if (key !== today) {
         tufts += tuft(x, ground + 1);
       }
     }
-    if (tufts) bed.append(el('path', { class: 'tuft', d: tufts }));
-    frag.append(bed);
+    if (tufts) out += tag('path', { class: 'tuft', d: tufts });
+    out += '</g>';
     return { y, m, planted: planted - before };
   });
-  root.replaceChildren(frag);
+  root.innerHTML = out;
+  const growing = root.querySelector('.grow');
+  growing?.addEventListener('animationend', () => growing.classList.remove('grow'), { once: true });
   return { planted, months: shown };
 }

@@ -139,10 +139,11 @@ try {
   }
 
   // Idle: the one-year garden left alone on the wall, through a minute check.
+  for (const r of results.slice(1)) await r.context.close();
   const { page, cdp } = results[0];
   await page.reload();
   await page.waitForFunction(() => window.__posted.length > 0);
-  await page.waitForTimeout(1000); // let the load settle before measuring idle
+  await page.waitForTimeout(3000); // let the load settle (code caching, the icon) before measuring idle
   const firedBefore = await page.evaluate(() => window.__fired);
   const before = await metrics(cdp);
   await page.waitForTimeout(IDLE_SECONDS * 1000);
