@@ -4,7 +4,7 @@
 // Whenever a copy cannot be made, or the value came from a newer version, or
 // storage cannot even be read, the garden opens read-only: saving then would
 // overwrite the only copy of the user's days.
-import { fromStored, leftover, toStored } from './data.js';
+import { fromStored, leftover, toStored, MAX_DAYS } from './data.js';
 
 export const KEY = 'verdalune.garden.v1';
 export const ASIDE_PREFIX = KEY + '.damaged.';
@@ -125,6 +125,8 @@ export function asideValues() {
 export function joinAside(value, days) {
   const next = new Map(days);
   for (const [key, entry] of value.days) if (!next.has(key)) next.set(key, entry);
+  // A garden over the limit would make a backup that no restore takes.
+  if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，并回后会有 ${next.size} 天`);
   const sorted = new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
   save(sorted);
   if (!value.whole && value.unread === 0) storage().removeItem(value.key);
