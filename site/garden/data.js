@@ -130,10 +130,14 @@ export function fromStored(text) {
   const bad = {};
   const extra = {};
   let error = null;
+  let sorted = true; // as this page writes it
+  let last = '';
   for (const [key, value] of Object.entries(root.days)) {
     const read = readEntry(key, value, newer);
     if (read.entry) {
       days.set(key, read.entry);
+      sorted &&= key > last;
+      last = key;
     } else {
       bad[key] = value;
       error ??= read.error;
@@ -146,7 +150,8 @@ export function fromStored(text) {
       error ??= `保存的内容中有无法识别的内容“${shown(field)}”`;
     }
   }
-  return { days: new Map([...days].sort(([a], [b]) => (a < b ? -1 : 1))), bad, extra, unread: Object.keys(bad).length, error, newer, whole: false };
+  const inOrder = sorted ? days : new Map([...days].sort(([a], [b]) => (a < b ? -1 : 1)));
+  return { days: inOrder, bad, extra, unread: Object.keys(bad).length, error, newer, whole: false };
 }
 
 // What is left of a stored value once its readable days are taken out: the

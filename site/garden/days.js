@@ -22,8 +22,12 @@ export function parseKey(key) {
   return { y, m, d };
 }
 
+const MONTH_DAYS = [31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31];
+
+// By arithmetic rather than through Date: it runs for every stored day at start.
 export function daysInMonth(y, m) {
-  return new Date(y, m, 0).getDate();
+  const leap = y % 4 === 0 && (y % 100 !== 0 || y % 400 === 0);
+  return m === 2 && leap ? 29 : MONTH_DAYS[m - 1];
 }
 
 export function dateOf(key) {
