@@ -61,6 +61,7 @@ describe('one unreadable day among good ones', () => {
       const notice = await page.textContent('#notice');
       assert.match(notice, /有 1 天的记录无法读取/);
       assert.doesNotMatch(notice, /verdalune|JSON|字段|存储/);
+      if (what === 'an unknown mood') await page.screenshot({ path: `${SCREENSHOTS}damaged-store-1366x768.png` });
       await plantHappy(page);
       const saved = await storedDays(page);
       assert.equal(Object.keys(saved).length, Object.keys(year).length - (year['2025-06-02'] ? 1 : 0) + 1, 'planting keeps the year');
@@ -179,7 +180,7 @@ describe('read-only when saving could lose days', () => {
       assert.equal(await readStored(page), raw);
       assert.ok(await flowerCount(page) >= onWall - 1);
       assert.match(await page.textContent('#notice'), /也没能另外保管/);
-      await page.screenshot({ path: `${SCREENSHOTS}damaged-store-1366x768.png` });
+      await page.screenshot({ path: `${SCREENSHOTS}damaged-store-read-only-1366x768.png` });
       await plantHappy(page);
       assert.match(await page.textContent('#editor-error'), /只能查看/);
       assert.equal(await readStored(page), raw);
