@@ -21,6 +21,8 @@ const state = {
   grow: null,
 };
 
+// "一年前的今天": the flower planted on this date a year ago and the start of
+// its note, drawn with the wall, so once a day unless something is planted.
 function drawYearAgo() {
   const key = yearAgo(state.today);
   const entry = state.days.get(key);
@@ -52,6 +54,9 @@ function drawWall() {
     : `最近十二个月种下了 ${planted} 朵花`;
   $('new-year').hidden = !newYear;
   $('new-year').textContent = newYear ? `${y}年的花床已经开始了，在最下面一行。` : '';
+  $('garden').setAttribute('aria-label', newYear
+    ? `${y - 1}年全年和${y}年1月的情绪花园，共 ${planted} 朵花`
+    : `最近十二个月的情绪花园，共 ${planted} 朵花`);
   drawYearAgo();
 }
 
