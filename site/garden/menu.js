@@ -157,7 +157,10 @@ export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden
       if (joinable) parts.push(`${joinable} 天现在可以并回花园`);
       li.append(item('p', '', `${value.when || value.name} 另外保管：${parts.join('，') || '都已并回花园'}。`));
       const actions = item('div', 'actions');
-      actions.append(button('导出为文件', () => deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容')));
+      actions.append(button('导出为文件', async () => {
+        const saved = await deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
+        if (saved) say(`已把另外保管的内容原样保存到文件“${saved.file}”。`, 'ok');
+      }));
       if (joinable) {
         actions.append(button(`并回 ${joinable} 天`, () => {
           try {

@@ -106,7 +106,7 @@ describe('what was set aside', () => {
       const joinable = Object.keys(year).filter((k) => k !== '2025-06-02').length;
       assert.match(await row.textContent(), new RegExp(`1 天的记录无法读取，${joinable} 天现在可以并回花园`));
       await row.getByText('导出为文件').click();
-      await page.waitForFunction(() => window.__saved.length === 1);
+      await page.locator('#backup-status', { hasText: '原样保存到文件' }).waitFor();
       assert.equal(await page.evaluate(() => window.__saved[0]), parked);
 
       await row.getByText(`并回 ${joinable} 天`).click();
