@@ -11,7 +11,7 @@ const CELL = 40;
 const ROW = 54;
 const TOP = 28;
 const BOTTOM = 22;
-export const viewBox = (rows) => `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + rows * ROW + BOTTOM}`;
+const viewBox = (rows) => `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + rows * ROW + BOTTOM}`;
 
 const pad = (n) => String(n).padStart(2, '0');
 
