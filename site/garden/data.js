@@ -122,10 +122,16 @@ export function fromStored(text) {
   } catch {
     return whole('保存的内容不完整，可能只写了一半');
   }
-  if (!isPlainObject(root) || !isPlainObject(root.days)) return whole('保存的内容里找不到每天的记录');
+  if (!isPlainObject(root)) return whole('保存的内容里找不到每天的记录');
   const v = root.version;
   if (!Number.isInteger(v) || v < 1) return whole('保存的内容缺少有效的版本信息');
+  // A newer version may keep its days in a shape this one does not know:
+  // it is shown as far as it can be, and never set aside or rewritten.
   const newer = v > VERSION;
+  if (!isPlainObject(root.days)) {
+    if (newer) return { days: new Map(), bad: {}, extra: {}, unread: 0, error: null, newer, whole: false };
+    return whole('保存的内容里找不到每天的记录');
+  }
   const days = new Map();
   const bad = {};
   const extra = {};

@@ -103,6 +103,7 @@ describe('stored and backed-up data', () => {
     assert.equal(newer.newer, true);
     assert.deepEqual([...newer.days.keys()], ['2025-06-01', '2025-06-02', '2025-06-06']);
     assert.equal(newer.unread, 1);
+    assert.equal(fromStored(JSON.stringify({ version: 3, garden: [] })).newer, true, 'whatever its shape');
 
     for (const whole of ['{"version":1,"days":{"2025-06-01":{"mood":"happy"', '[]', '{"version":"1","days":{}}', '{"version":1}']) {
       assert.equal(fromStored(whole).whole, true, whole);
