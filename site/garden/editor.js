@@ -115,7 +115,6 @@ export function createEditor({ plant, cancel }) {
     // now belongs to the new day, and the user is told in one line.
     moveTo(today, entry) {
       if (today === day) return;
-      const was = day;
       if (drafting) {
         day = today;
         $('editor-date').textContent = longDate(today);
@@ -124,7 +123,7 @@ export function createEditor({ plant, cancel }) {
       } else {
         fill(today, entry);
       }
-      moved.textContent = `日期已经变了：现在种下的是 ${longDate(today)}，不是 ${longDate(was)}。`;
+      moved.textContent = `日期变了，现在种下的是 ${longDate(today)}。`;
       moved.hidden = false;
     },
     drop() {
