@@ -1,9 +1,10 @@
 // Starts the garden: reads the stored days, draws the wallpaper, tells the
 // host it can show it, then answers the host's mode words.
-import { MOODS, moodOf, baseColour } from './moods.js';
-import { keyOf, longDate, msToNextMidnight } from './days.js';
+import { MOODS, moodOf, textColour } from './moods.js';
+import { keyOf, longDate, msToNextMidnight, parseKey, yearAgo } from './days.js';
+import { characters } from './data.js';
 import { load, save } from './store.js';
-import { drawGarden, flowerIcon, VIEW_BOX } from './garden.js';
+import { drawGarden, flowerIcon } from './garden.js';
 import { createEditor } from './editor.js';
 import { createMenu } from './menu.js';
 
@@ -16,11 +17,26 @@ const state = {
   days: loaded.days,
   problem: loaded.problem,
   view: 'wall',
+  from: 'wall', // where the editor was opened from
   grow: null,
 };
 
+// "一年前的今天": the flower planted on this date a year ago and the start of
+// its note, drawn with the wall, so once a day unless something is planted.
+function drawYearAgo() {
+  const key = yearAgo(state.today);
+  const entry = state.days.get(key);
+  const line = $('year-ago');
+  line.hidden = !entry;
+  if (!entry) return;
+  const mood = moodOf(entry.mood);
+  const chars = entry.note.length > 18 ? characters(entry.note) : [];
+  const note = chars.length > 18 ? chars.slice(0, 18).join('') + '…' : entry.note;
+  line.replaceChildren('一年前的今天：', flowerIcon(mood), `${mood.name} · ${mood.flower}${note ? `，“${note}”` : ''}`);
+}
+
 function drawWall() {
-  const planted = drawGarden($('garden-rows'), state);
+  const { planted, months } = drawGarden($('garden-rows'), state);
   state.grow = null;
   $('today-line').textContent = longDate(state.today);
   const entry = state.days.get(state.today);
@@ -28,23 +44,41 @@ function drawWall() {
   $('today-mood').textContent = mood
     ? `今天：${mood.name} · ${mood.flower}`
     : '今天还没有种花，在托盘菜单里选“种下今天”。';
-  $('year-count').textContent = planted ? `这一年种下了 ${planted} 朵花` : '';
+  // The count says what the wall shows: in January the whole past year
+  // stays up, with the new year's first bed under it.
+  const { y } = parseKey(state.today);
+  const newYear = months.length > 12;
+  const lastYear = newYear ? planted - (months.at(-1).planted) : 0;
+  $('year-count').textContent = newYear
+    ? `${y - 1}年种下了 ${lastYear} 朵花`
+    : `最近十二个月种下了 ${planted} 朵花`;
+  $('new-year').hidden = !newYear;
+  $('new-year').textContent = newYear ? `${y}年的花床已经开始了，在最下面一行。` : '';
+  $('garden').setAttribute('aria-label', newYear
+    ? `${y - 1}年全年和${y}年1月的情绪花园，共 ${planted} 朵花`
+    : `最近十二个月的情绪花园，共 ${planted} 朵花`);
+  drawYearAgo();
 }
 
-const PROBLEM_SHORT = {
-  damaged: '保存的花园数据无法读取，已原样另存，花园从空白重新开始。详情见“花园菜单”。',
-  stuck: '保存的花园数据无法读取，也无法另存。为了不覆盖它，现在不能种花或恢复备份。',
-  unavailable: '无法使用本地存储，现在不能种花或恢复备份。',
-};
-
-function problemDetail(p) {
-  if (p.kind === 'damaged') {
-    return `保存的花园数据无法读取（${p.reason}）。原来的内容没有删除，已另存在本地存储的“${p.asideKey}”中；花园从空白重新开始。`;
+function problemText(p, detail) {
+  const readOnly = '为了不覆盖它，现在只能查看，不能种花或恢复备份。';
+  const more = detail ? '' : '详情见“花园菜单”。';
+  switch (p.kind) {
+    case 'damaged':
+      if (p.whole) return `保存的花园无法读取，已原样另外保管，花园从空白重新开始。${more}`;
+      return p.unread
+        ? `有 ${p.unread} 天的记录无法读取，已另外保管；其余的花都在。${more}`
+        : `保存的花园中有一部分无法读取，已另外保管；所有的花都在。${more}`;
+    case 'stuck':
+      return p.whole
+        ? `保存的花园无法读取，也没能另外保管。${readOnly}`
+        : `有 ${p.unread} 天的记录无法读取，也没能另外保管。${readOnly}`;
+    case 'newer':
+      return `这座花园是新版 Verdalune 保存的${p.unread ? `，其中 ${p.unread} 天这个版本显示不了` : ''}。`
+        + '现在只能查看，不能种花或恢复备份；请更新 Verdalune。';
+    default:
+      return `没能读取这台电脑上保存的花园。${readOnly}`;
   }
-  if (p.kind === 'stuck') {
-    return `保存的花园数据无法读取（${p.reason}），也无法另存。为了不覆盖它，现在不能种花或恢复备份。`;
-  }
-  return PROBLEM_SHORT.unavailable;
 }
 
 function drawProblem() {
@@ -52,27 +86,33 @@ function drawProblem() {
   $('notice').hidden = !p;
   $('menu-notice').hidden = !p;
   if (!p) return;
-  $('notice').textContent = PROBLEM_SHORT[p.kind];
-  $('menu-notice-text').textContent = problemDetail(p);
+  $('notice').textContent = problemText(p, false);
+  let detail = problemText(p, true);
+  if (p.reason) detail += `原因：${p.reason}。`;
+  if (p.kind === 'damaged') detail += '无法读取的部分在下面的“另外保管的内容”里，可以导出为文件。';
+  $('menu-notice-text').textContent = detail;
 }
 
-// The day changes at local midnight while the page stays open for weeks.
-// Timers can run late after the computer sleeps, so the date is also checked
-// whenever the page is looked at or spoken to.
+// The day changes at local midnight, after sleep, and when the clock or the
+// time zone changes, while the page stays open for weeks with no focus or
+// visibility events to notice it. One timer a minute compares the date and
+// does nothing else unless it changed.
 function checkToday() {
   const today = keyOf(new Date());
   if (today === state.today) return;
   state.today = today;
   drawWall();
+  if (state.view === 'plant' || editor.drafting) editor.moveTo(today, state.days.get(today));
+  if (state.view === 'menu') menu.open();
 }
 
-let midnightTimer = 0;
-function scheduleMidnight() {
-  clearTimeout(midnightTimer);
-  midnightTimer = setTimeout(() => {
+let tick = 0;
+function scheduleTick() {
+  clearTimeout(tick);
+  tick = setTimeout(() => {
     checkToday();
-    scheduleMidnight();
-  }, msToNextMidnight(new Date()) + 50);
+    scheduleTick();
+  }, Math.min(60000, msToNextMidnight(new Date()) + 50));
 }
 
 function setView(view) {
@@ -80,11 +120,15 @@ function setView(view) {
   document.body.dataset.view = view;
   $('editor').hidden = view !== 'plant';
   $('menu').hidden = view !== 'menu';
+  // Behind an open panel nothing can be reached, by mouse, keys or reader.
+  $('wall').inert = view !== 'wall';
+  $('preview-bar').inert = view !== 'wall';
   if (view !== 'menu') menu.close();
 }
 
 function openEditor() {
   if (state.view !== 'plant') {
+    state.from = state.view === 'menu' ? 'menu' : 'wall';
     editor.open(state.today, state.days.get(state.today));
     setView('plant');
   }
@@ -104,8 +148,16 @@ function toWall() {
   bridge.post('showWall');
 }
 
+function cancelEditor() {
+  editor.drop();
+  if (state.from === 'menu') openMenu();
+  else toWall();
+}
+
 const editor = createEditor({
   plant(day, mood, note) {
+    checkToday();
+    if (day !== editor.day) return false;
     const next = new Map(state.days);
     next.set(day, { mood, note });
     save(next);
@@ -113,8 +165,9 @@ const editor = createEditor({
     state.grow = day;
     drawWall();
     toWall();
+    return true;
   },
-  cancel: toWall,
+  cancel: cancelEditor,
 });
 
 const menu = createMenu({
@@ -126,12 +179,41 @@ const menu = createMenu({
     drawProblem();
     $('menu-wall').focus();
   },
-  replaceGarden(days) {
-    save(days);
+  replaceGarden(days, write) {
+    if (write) save(days);
     state.days = days;
     drawWall();
   },
 });
+
+// Keeps Tab inside the open panel: the host would otherwise take the focus
+// out of the page when it runs past the last control.
+function tabStops(layer) {
+  return [...layer.querySelectorAll('button, input, textarea, [tabindex]')].filter((el) => {
+    if (el.disabled || el.tabIndex < 0 || !el.getClientRects().length) return false;
+    if (el.type !== 'radio') return true;
+    const group = [...layer.querySelectorAll(`input[type=radio][name="${el.name}"]`)];
+    const checked = group.find((r) => r.checked);
+    return checked ? el === checked : el === group[0];
+  });
+}
+
+function trapTab(event) {
+  const layer = state.view === 'plant' ? $('editor') : $('menu');
+  const stops = tabStops(layer);
+  if (!stops.length) return;
+  const first = stops[0];
+  const last = stops.at(-1);
+  const at = document.activeElement;
+  const inFirst = at === first || (first.type === 'radio' && at.name === first.name);
+  if (event.shiftKey && (inFirst || !layer.contains(at))) {
+    event.preventDefault();
+    last.focus();
+  } else if (!event.shiftKey && (at === last || !layer.contains(at))) {
+    event.preventDefault();
+    first.focus();
+  }
+}
 
 function onWord(word) {
   checkToday();
@@ -147,20 +229,23 @@ function onWord(word) {
 }
 
 document.addEventListener('keydown', (event) => {
-  if (event.key === 'Escape' && state.view !== 'wall') {
+  if (state.view === 'wall') return;
+  if (event.key === 'Escape') {
     event.preventDefault();
-    toWall();
+    if (state.view === 'plant') cancelEditor();
+    else toWall();
+  } else if (event.key === 'Tab') {
+    trapTab(event);
   }
 });
 document.addEventListener('visibilitychange', checkToday);
 window.addEventListener('focus', checkToday);
 
-$('garden').setAttribute('viewBox', VIEW_BOX);
 $('legend').replaceChildren(...MOODS.map((mood) => {
   const li = document.createElement('li');
   const name = document.createElement('span');
   name.textContent = mood.name;
-  name.style.color = baseColour(mood);
+  name.style.color = textColour(mood);
   li.append(flowerIcon(mood), name);
   return li;
 }));
@@ -180,4 +265,4 @@ if (!bridge.hasHost()) {
 performance.mark('garden-drawn');
 bridge.post('showWall');
 bridge.connect(onWord);
-scheduleMidnight();
+scheduleTick();

@@ -22,8 +22,12 @@ export function parseKey(key) {
   return { y, m, d };
 }
 
+const MONTH_DAYS = [31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31];
+
+// By arithmetic rather than through Date: it runs for every stored day at start.
 export function daysInMonth(y, m) {
-  return new Date(y, m, 0).getDate();
+  const leap = y % 4 === 0 && (y % 100 !== 0 || y % 400 === 0);
+  return m === 2 && leap ? 29 : MONTH_DAYS[m - 1];
 }
 
 export function dateOf(key) {
@@ -59,13 +63,23 @@ export function listDate(key, todayKey) {
   return `${year}${p.m}月${p.d}日 周${WEEKDAYS[dateOf(key).getDay()]}`;
 }
 
-// The twelve months that end with the month of `todayKey`, oldest first.
-export function lastTwelveMonths(todayKey) {
+// The months the wall shows, oldest first: the twelve that end with this
+// month. In January the whole past year stays up, with the new year's first
+// bed under it, so a year's garden is never cut short on the 1st.
+export function wallMonths(todayKey) {
   const p = parseKey(todayKey);
+  const first = p.m === 1 ? -12 : -11;
   const months = [];
-  for (let i = 11; i >= 0; i--) {
-    const first = new Date(p.y, p.m - 1 - i, 1);
-    months.push({ y: first.getFullYear(), m: first.getMonth() + 1 });
+  for (let i = first; i <= 0; i++) {
+    const date = new Date(p.y, p.m - 1 + i, 1);
+    months.push({ y: date.getFullYear(), m: date.getMonth() + 1 });
   }
   return months;
+}
+
+// The same date a year earlier; 29 February looks back to the 28th.
+export function yearAgo(key) {
+  const p = parseKey(key);
+  const d = Math.min(p.d, daysInMonth(p.y - 1, p.m));
+  return `${p.y - 1}-${pad(p.m)}-${pad(d)}`;
 }

@@ -1,9 +1,9 @@
-// Draws the wallpaper: twelve beds, one per month, the newest at the front
+// Draws the wallpaper: twelve beds (thirteen in January), one per month, the newest at the front
 // (bottom), one flower per planted day at its day-of-month column. Drawn
 // once per change (start, planting, restore, new day); nothing is animated
 // except a freshly planted flower growing in once.
 import { moodOf } from './moods.js';
-import { daysInMonth, lastTwelveMonths } from './days.js';
+import { daysInMonth, wallMonths } from './days.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
 const LABEL_W = 96;
@@ -11,7 +11,7 @@ const CELL = 40;
 const ROW = 54;
 const TOP = 28;
 const BOTTOM = 22;
-export const VIEW_BOX = `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + 12 * ROW + BOTTOM}`;
+const viewBox = (rows) => `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + rows * ROW + BOTTOM}`;
 
 const pad = (n) => String(n).padStart(2, '0');
 
@@ -49,71 +49,100 @@ function shade(mood, v) {
 
 const r1 = (n) => Math.round(n * 10) / 10;
 
+// A copy of a flower's few shapes rather than a <use> of them: each <use>
+// builds a hidden tree of its own, and hundreds of them tripled the time to
+// the first frame that shows the garden.
+const shapes = new Map();
+function shapeOf(mood) {
+  let shape = shapes.get(mood.id);
+  if (!shape) {
+    shape = document.getElementById(`f-${mood.id}`).cloneNode(true);
+    shape.removeAttribute('id');
+    const blanks = document.createTreeWalker(shape, NodeFilter.SHOW_TEXT);
+    const drop = [];
+    while (blanks.nextNode()) drop.push(blanks.currentNode);
+    for (const node of drop) node.remove();
+    shapes.set(mood.id, shape);
+  }
+  return shape.cloneNode(true);
+}
+
+// The shapes of each flower as markup, read once from the page's own
+// definitions.
+const shapeMarkup = new Map();
+function markupOf(mood) {
+  if (!shapeMarkup.has(mood.id)) shapeMarkup.set(mood.id, shapeOf(mood).innerHTML);
+  return shapeMarkup.get(mood.id);
+}
+
 function flower(key, entry, x, ground) {
   const mood = moodOf(entry.mood);
   const v = variation(key);
-  return el('use', {
-    href: `#f-${mood.id}`,
-    class: 'flower',
-    'data-day': key,
-    'data-mood': mood.id,
-    color: shade(mood, v),
-    transform: `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`,
-  });
+  const move = `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`;
+  return `<g class="flower" data-day="${key}" data-mood="${mood.id}" color="${shade(mood, v)}" transform="${move}">${markupOf(mood)}</g>`;
 }
+
+// A tuft of grass where no flower was planted.
+const tuft = (x, y) => `M${x - 4} ${y}q-.5-4-2.5-7M${x - 1} ${y}q0-5 .5-9M${x + 2} ${y}q1-4 3.5-6.5`;
 
 // A small picture of a mood's flower, for the legend, the editor and the menu.
 export function flowerIcon(mood) {
   const svg = el('svg', { viewBox: '-18 -48 36 50', class: 'icon', 'aria-hidden': 'true' });
-  svg.append(el('use', { href: `#f-${mood.id}`, color: `hsl(${mood.hue}, ${mood.sat}%, ${mood.light}%)` }));
+  const shape = shapeOf(mood);
+  shape.setAttribute('color', `hsl(${mood.hue}, ${mood.sat}%, ${mood.light}%)`);
+  svg.append(shape);
   return svg;
 }
 
-// Returns the number of flowers drawn.
+const tag = (name, attrs, text = '') =>
+  `<${name}${Object.entries(attrs).map(([k, v]) => ` ${k}="${v}"`).join('')}>${text}</${name}>`;
+
+// Returns the number of flowers drawn, and per month shown. The garden is
+// written as one piece of markup: hundreds of separate DOM calls took longer
+// on a fresh start than parsing and drawing all of it. Everything in it is
+// numbers, dates checked on reading, and mood names of our own.
 export function drawGarden(root, { today, days, grow }) {
-  const frag = document.createDocumentFragment();
-  const ticks = el('g', { class: 'ticks' });
-  for (const d of [1, 5, 10, 15, 20, 25, 30]) {
-    ticks.append(el('text', { x: LABEL_W + (d - 0.5) * CELL, y: TOP - 10 }, String(d)));
-  }
-  frag.append(ticks);
+  let out = '<g class="ticks">';
+  for (const d of [1, 5, 10, 15, 20, 25, 30]) out += tag('text', { x: LABEL_W + (d - 0.5) * CELL, y: TOP - 10 }, d);
+  out += '</g>';
 
   let planted = 0;
-  lastTwelveMonths(today).forEach(({ y, m }, row) => {
+  const months = wallMonths(today);
+  root.ownerSVGElement.setAttribute('viewBox', viewBox(months.length));
+  const shown = months.map(({ y, m }, row) => {
+    const before = planted;
     const ground = TOP + (row + 1) * ROW - 8;
     const count = daysInMonth(y, m);
-    const bed = el('g', { class: 'bed', 'data-month': `${y}-${pad(m)}` });
-    if (row === 0 || m === 1) bed.append(el('text', { class: 'year', x: LABEL_W - 16, y: ground - 22 }, `${y}年`));
-    bed.append(el('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`));
-    bed.append(el('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 }));
+    out += `<g class="bed" data-month="${y}-${pad(m)}">`;
+    if (row === 0 || m === 1) out += tag('text', { class: 'year', x: LABEL_W - 16, y: ground - 25 }, `${y}年`);
+    out += tag('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`);
+    out += tag('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 });
 
+    let tufts = ''; // the bare days of a bed share one path: far cheaper to draw
     for (let d = 1; d <= count; d++) {
       const key = `${y}-${pad(m)}-${pad(d)}`;
       if (key > today) break;
       const x = LABEL_W + (d - 0.5) * CELL;
       const entry = days.get(key);
       if (key === today) {
-        bed.append(el('circle', { class: 'today-glow', cx: x, cy: ground - 24, r: 30, fill: 'url(#glow)' }));
-        if (!entry) bed.append(el('use', { class: 'today-empty', href: '#sprout', transform: `translate(${x} ${ground + 1})` }));
-        bed.append(el('text', { class: 'today-label', x, y: ground + 21 }, '今天'));
+        out += tag('circle', { class: 'today-glow', cx: x, cy: ground - 24, r: 30, fill: 'url(#glow)' });
+        if (!entry) out += tag('use', { class: 'today-empty', href: '#sprout', transform: `translate(${x} ${ground + 1})` });
+        out += tag('text', { class: 'today-label', x, y: ground + 21 }, '今天');
       }
       if (entry) {
         planted++;
         const f = flower(key, entry, x, ground);
-        if (key === grow) {
-          const wrap = el('g', { class: 'grow' });
-          wrap.addEventListener('animationend', () => wrap.classList.remove('grow'), { once: true });
-          wrap.append(f);
-          bed.append(wrap);
-        } else {
-          bed.append(f);
-        }
+        out += key === grow ? `<g class="grow">${f}</g>` : f;
       } else if (key !== today) {
-        bed.append(el('use', { href: '#tuft', class: 'tuft', transform: `translate(${x} ${ground + 1})` }));
+        tufts += tuft(x, ground + 1);
       }
     }
-    frag.append(bed);
+    if (tufts) out += tag('path', { class: 'tuft', d: tufts });
+    out += '</g>';
+    return { y, m, planted: planted - before };
   });
-  root.replaceChildren(frag);
-  return planted;
+  root.innerHTML = out;
+  const growing = root.querySelector('.grow');
+  growing?.addEventListener('animationend', () => growing.classList.remove('grow'), { once: true });
+  return { planted, months: shown };
 }

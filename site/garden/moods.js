@@ -20,6 +20,7 @@ export function isMood(id) {
   return typeof id === 'string' && byId.has(id);
 }
 
-export function baseColour(mood) {
-  return `hsl(${mood.hue} ${mood.sat}% ${mood.light}%)`;
+// The mood's colour light enough to read as text on the dark wall (4.5:1).
+export function textColour(mood) {
+  return `hsl(${mood.hue} ${mood.sat}% ${Math.max(mood.light, 72)}%)`;
 }

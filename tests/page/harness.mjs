@@ -91,15 +91,16 @@ export function seedOnce({ key, value }) {
  * Opens the garden in a fresh context.
  * days: Map or object of day -> {mood, note}; stored: a raw string for the
  * key instead; host: install the chrome.webview stand-in; clock: install a
- * fake clock at `now` (false leaves the real clock alone).
+ * fake clock at `now` (false leaves the real clock alone); timezoneId: null
+ * leaves the zone to the test.
  */
 export async function openGarden(browser, {
   days, stored, host = true, now = NOW, clock = true, path: at = '/garden/',
   viewport = { width: 1366, height: 768 }, reducedMotion = 'reduce',
-  permissions = [], initScripts = [], delay, replace, wait = true,
+  permissions = [], initScripts = [], delay, replace, wait = true, timezoneId = TIMEZONE, forcedColors,
 } = {}) {
   const context = await browser.newContext({
-    viewport, reducedMotion, locale: 'zh-CN', timezoneId: TIMEZONE, permissions, serviceWorkers: 'block',
+    viewport, reducedMotion, locale: 'zh-CN', timezoneId: timezoneId ?? undefined, permissions, serviceWorkers: 'block', forcedColors,
   });
   const log = await serveSite(context, { delay, replace });
   const page = await context.newPage();
@@ -127,14 +128,14 @@ export function storedValue(days) {
 const MOOD_IDS = ['happy', 'calm', 'warm', 'tired', 'sad', 'cross'];
 const NOTES = ['和朋友吃了火锅', '下雨了，在家看书', '项目终于上线', '有点累，早点睡', '', '', ''];
 
-// A year of planted days ending the day before `today`, with some gaps and
-// notes; the same every time.
-export function yearOfDays(today = TODAY, { includeToday = false } = {}) {
+// A year (or `years` years) of planted days ending the day before `today`,
+// with some gaps and notes; the same every time.
+export function yearOfDays(today = TODAY, { includeToday = false, years = 1 } = {}) {
   const days = {};
   const [y, m, d] = today.split('-').map(Number);
   let seed = 7;
   const rand = () => (seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648;
-  for (let back = includeToday ? 0 : 1; back <= 366; back++) {
+  for (let back = includeToday ? 0 : 1; back <= Math.round(years * 365.25) + (years === 1 ? 1 : 0); back++) {
     const date = new Date(Date.UTC(y, m - 1, d - back));
     const key = date.toISOString().slice(0, 10);
     if (rand() < 0.15) continue;

@@ -79,3 +79,56 @@ describe('the wallpaper on common screens', () => {
     await checkWall(2560, 1440, 52, inView + 1);
   });
 });
+
+describe('a garden through the years', () => {
+  test('on 1 January the whole past year stays up, counted as the wall shows it, with the new bed begun', async () => {
+    const days = yearOfDays('2025-01-01');
+    const g = await openGarden(browser, { days, now: '2025-01-01T08:00:00+08:00' });
+    const { page } = g;
+    try {
+      await page.screenshot({ path: `${SCREENSHOTS}new-year-1366x768.png` });
+      const beds = await page.evaluate(() => [...document.querySelectorAll('#garden .bed')].map((b) => b.dataset.month));
+      assert.deepEqual([beds.length, beds[0], beds.at(-1)], [13, '2024-01', '2025-01']);
+      const lastYear = Object.keys(days).filter((k) => k.startsWith('2024-')).length;
+      assert.equal(await page.textContent('#year-count'), `2024年种下了 ${lastYear} 朵花`);
+      assert.match(await page.textContent('#new-year'), /2025年的花床已经开始了/);
+      assert.equal(await page.locator('#garden .flower').count(), lastYear);
+      const b = await wallBoxes(page);
+      assert.ok(b.scroll.h <= 768 && b.garden.bottom <= 768 - TASKBAR, 'thirteen beds still fit');
+
+      // A month later the wall is back to twelve months, and says so.
+      await page.clock.setSystemTime(new Date('2025-02-01T08:00:00+08:00'));
+      await page.clock.runFor(61 * 1000);
+      assert.equal(await page.locator('#garden .bed').count(), 12);
+      assert.match(await page.textContent('#year-count'), /^最近十二个月种下了 \d+ 朵花$/);
+      assert.ok(await page.locator('#new-year').isHidden());
+    } finally {
+      await g.close();
+    }
+  });
+
+  test('ten years: a year ago today on the wall, and every past year in the menu with its totals', async () => {
+    const days = yearOfDays(undefined, { years: 10 });
+    days['2024-06-15'] = { mood: 'warm', note: '去年今天，第一次去海边看日出，风很大但是很开心' };
+    const g = await openGarden(browser, { days, viewport: { width: 1920, height: 1080 } });
+    const { page } = g;
+    try {
+      assert.equal(await page.textContent('#year-ago'), '一年前的今天：温暖 · 樱花，“去年今天，第一次去海边看日出，风很大…”');
+      await page.screenshot({ path: `${SCREENSHOTS}ten-years-1920x1080.png` });
+      await page.evaluate(() => window.moodMode('menu'));
+      await page.screenshot({ path: `${SCREENSHOTS}ten-years-menu-1920x1080.png` });
+      const years = await page.evaluate(() => [...document.querySelectorAll('#years-list li')].map((li) => ({
+        year: li.dataset.year,
+        total: li.querySelector('.y-total').textContent,
+        moods: Object.fromEntries([...li.querySelectorAll('.y-mood')].map((m) => [m.dataset.mood, m.textContent])),
+      })));
+      assert.deepEqual(years.map((y) => y.year), ['2024', '2023', '2022', '2021', '2020', '2019', '2018', '2017', '2016', '2015']);
+      const of2020 = Object.entries(days).filter(([k]) => k.startsWith('2020-'));
+      assert.equal(years[4].total, `种下 ${of2020.length} 朵花`);
+      const calm = of2020.filter(([, v]) => v.mood === 'calm').length;
+      assert.equal(years[4].moods.calm, `平静 ${calm}`);
+    } finally {
+      await g.close();
+    }
+  });
+});
