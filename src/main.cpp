@@ -131,7 +131,8 @@ void position(bool wall) {
 
 // Sends a mode word to the page; the page decides what it means.
 void command(const wchar_t* word) {
-    if (!web) return;
+    // A garden lost unnoticed comes back when the user reaches for it.
+    if (!web || !alive()) return;
     std::wstring script = L"window.moodMode('" + std::wstring(word) + L"')";
     web->ExecuteScript(script.c_str(), nullptr);
 }
@@ -271,10 +272,11 @@ bool alive() {
 }
 
 // The shell destroys the garden from its own process when it destroys the
-// worker. Under Wine the garden's own WM_DESTROY reaches us then, but nothing
-// documents that Windows sends it across processes, so the destruction is
-// watched from outside too. The hook is out of context: it costs nothing
-// until some window goes.
+// worker. Nothing documents that the garden's own WM_DESTROY then reaches this
+// thread (under Wine it does not), so the destruction is watched from outside
+// too; the hook is out of context, so it costs nothing until some window goes.
+// Where neither tells us, "TaskbarCreated", a display change or the user's
+// next tray choice finds the garden gone.
 void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }
