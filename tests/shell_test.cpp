@@ -296,9 +296,16 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
     Host host;
     position(false);
     SetWindowPos(view, nullptr, 10, 10, 200, 100, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Window mode is fitted to the display again, and whoever has the focus keeps it.
+    HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    REQUIRE(GetForegroundWindow() == other);
     SendMessageW(owner, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
     CHECK(shell.asked == 0);
-    CHECK(screenRect(view) == RECT{10, 10, 210, 110});
+    CHECK(screenRect(view) == fullScreen());
+    CHECK(GetForegroundWindow() == other);
+    CHECK(GetFocus() != view);
+    DestroyWindow(other);
 
     position(true);
     REQUIRE(onWall);
