@@ -304,10 +304,10 @@ void trayMenu() {
 
 LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // A restarted shell has forgotten our icon and our place behind its icons,
-    // and may have taken the garden with it.
+    // and may have taken the garden with it (position makes it again).
     if (taskbarReady && message == taskbarReady && window == owner) {
         Shell_NotifyIconW(NIM_ADD, &icon);
-        if (alive() && onWall) position(true);
+        if (onWall) position(true);
         return 0;
     }
     switch (message) {
