@@ -224,7 +224,7 @@ TEST_CASE("a garden in window mode is left alone through an Explorer restart") {
     CHECK(garden.boxes.boxes().empty());
 }
 
-TEST_CASE("dead renderers are reloaded, hung ones on the third report, a dead browser is rebuilt") {
+TEST_CASE("dead renderers are reloaded and hung ones on the third report while a dead browser is rebuilt") {
     Garden garden;
     garden.failure(1);
     CHECK(garden.count("reload") == 1);
