@@ -273,10 +273,10 @@ bool alive() {
 
 // The shell destroys the garden from its own process when it destroys the
 // worker. Nothing documents that the garden's own WM_DESTROY then reaches this
-// thread (under Wine it does not), so the destruction is watched from outside
-// too; the hook is out of context, so it costs nothing until some window goes.
-// Where neither tells us, "TaskbarCreated", a display change or the user's
-// next tray choice finds the garden gone.
+// thread (under Wine it does not across processes), so the destruction is
+// watched from outside too; the hook is out of context, so it costs nothing
+// until some window goes. Where neither tells us, "TaskbarCreated", a display
+// change or the user's next tray choice finds the garden gone.
 void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }

@@ -1,5 +1,6 @@
 // The window procedure, the tray menu and the placement on the wallpaper
 // layer, driven in this process against real windows and a fake shell.
+#include "handler.h"
 #include "harness.h"
 #include "host.h"
 
@@ -315,4 +316,31 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
     CHECK(shell.asked == 2);
     CHECK(onWall);
     CHECK(screenRect(view) == fullScreen());
+}
+
+TEST_CASE("a garden destroyed with the shell's worker is made again from the kept environment") {
+    Shell shell(Shell::win11);
+    Host host;
+    auto made = new Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>(
+        [](HRESULT, ICoreWebView2Environment* created) {
+            environment = created;
+            return S_OK;
+        });
+    CreateCoreWebView2EnvironmentWithOptions(nullptr, nullptr, nullptr, made);
+    made->Release();
+    REQUIRE(waitUntil([] { return environment != nullptr; }));
+    position(true);
+    REQUIRE(onWall);
+    HWND old = view;
+    // The garden's WM_DESTROY arrives while this thread waits for the shell.
+    shell.replaceWorker();
+    CHECK_FALSE(IsWindow(old));
+    REQUIRE(waitUntil([&] { return IsWindow(view) && controller; }));
+    CHECK(view != old);
+    CHECK(textOf(view) == L"Verdalune 情绪花园");
+    CHECK(styleOf(view) == WS_POPUP);
+    CHECK(screenRect(view) == fullScreen());
+    CHECK(parentOf(view) == GetDesktopWindow());
+    CHECK_FALSE(onWall);
+    CHECK(rebuilds == 1);
 }
