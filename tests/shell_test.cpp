@@ -318,7 +318,7 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
     CHECK(screenRect(view) == fullScreen());
 }
 
-TEST_CASE("a garden destroyed with the shell's worker is made again from the kept environment") {
+TEST_CASE("a garden destroyed with the worker of the shell is made again from the kept environment") {
     Shell shell(Shell::win11);
     Host host;
     auto made = new Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>(
