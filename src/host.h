@@ -20,6 +20,11 @@ extern NOTIFYICONDATAW icon;
 extern UINT taskbarReady;
 extern std::filesystem::path site;
 extern bool onWall;
+// Kept from start-up, so that a lost garden can be made again.
+extern Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;
+// Rebuilds since the page last spoke; unresponsive reports in a row.
+extern int rebuilds;
+extern int hangs;
 
 LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void trayMenu();
@@ -28,3 +33,6 @@ void position(bool wall);
 BOOL CALLBACK findHost(HWND top, LPARAM out);
 void resize();
 void command(const wchar_t* word);
+void makeView();
+void rebuild();
+bool alive();

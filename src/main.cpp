@@ -25,6 +25,11 @@ namespace fs = std::filesystem;
 
 // The tray icon's callback message.
 constexpr UINT trayMessage = WM_APP + 1;
+// Posted to the owner window when the garden is lost; wParam 1: its browser.
+constexpr UINT lostMessage = WM_APP + 2;
+// Places the garden once more after a burst of display changes.
+constexpr UINT_PTR settleTimer = 1;
+constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
 
 // The site folder is served under this name; ".example" is reserved, so it can
 // never be a real host, and unlike ".local" it costs no name lookup.
@@ -44,11 +49,15 @@ NOTIFYICONDATAW icon;
 UINT taskbarReady;
 fs::path site;
 bool onWall;
+ComPtr<ICoreWebView2Environment> environment;
+int rebuilds;
+int hangs;
 
 using EnvironmentDone = Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>;
 using ControllerDone = Handler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT, ICoreWebView2Controller*>;
 using NavigationStarting = Handler<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
 using MessageReceived = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
+using ProcessFailed = Handler<ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs*>;
 
 // Takes over the reference that a new object is born with.
 template <class T>
@@ -80,6 +89,7 @@ BOOL CALLBACK findHost(HWND top, LPARAM out) {
 }
 
 void position(bool wall) {
+    if (!alive()) return;
     HWND shell = FindWindowW(L"Progman", nullptr);
     HWND worker = nullptr;
     if (wall && shell) {
@@ -121,12 +131,16 @@ void position(bool wall) {
 
 // Sends a mode word to the page; the page decides what it means.
 void command(const wchar_t* word) {
-    if (!web) return;
+    // A garden lost unnoticed comes back when the user reaches for it.
+    if (!web || !alive()) return;
     std::wstring script = L"window.moodMode('" + std::wstring(word) + L"')";
     web->ExecuteScript(script.c_str(), nullptr);
 }
 
 HRESULT onMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+    // A page that speaks is alive: its garden has come back.
+    rebuilds = 0;
+    hangs = 0;
     LPWSTR text = nullptr;
     if (FAILED(args->TryGetWebMessageAsString(&text))) return S_OK;
     std::wstring message = text ? text : L"";
@@ -144,6 +158,26 @@ HRESULT guard(ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
     if (uri && std::wstring(uri).starts_with(allowedPrefix)) cancel = FALSE;
     CoTaskMemFree(uri);
     args->put_Cancel(cancel);
+    return S_OK;
+}
+
+// The browser's processes may die under the page; none of that is worth a
+// box. A dead browser takes the controller with it, a dead or hung renderer
+// only the page.
+HRESULT onFailure(ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind{};
+    args->get_ProcessFailedKind(&kind);
+    if (kind != COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE) hangs = 0;
+    if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED) {
+        // Rebuilt from the loop, not inside the dead controller's own event.
+        PostMessageW(owner, lostMessage, 1, 0);
+    } else if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED ||
+               (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE && ++hangs == 3)) {
+        // A hang is reported every few seconds while it lasts; a short one
+        // is waited out.
+        hangs = 0;
+        if (web) web->Reload();
+    }
     return S_OK;
 }
 
@@ -171,19 +205,80 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     web->add_NavigationStarting(guarding.Get(), &token);
     auto listening = adopt(new MessageReceived(onMessage));
     web->add_WebMessageReceived(listening.Get(), &token);
+    auto watching = adopt(new ProcessFailed(onFailure));
+    web->add_ProcessFailed(watching.Get(), &token);
     resize();
     web->Navigate(startAddress);
     return S_OK;
 }
 
-HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* environment) {
-    if (FAILED(result) || !environment) {
+HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* created) {
+    if (FAILED(result) || !created) {
         fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
         return S_OK;
     }
+    // Kept, so that a lost garden can be made again without a new browser profile.
+    environment = created;
     auto done = adopt(new ControllerDone(setup));
     if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(L"无法创建桌面窗口。");
     return S_OK;
+}
+
+// The garden window, hidden, over the primary display.
+void makeView() {
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    view = CreateWindowExW(WS_EX_TOOLWINDOW, gardenClass, L"Verdalune 情绪花园", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+// Makes the garden again once its window or its browser is gone: a new window
+// where the old one was destroyed, a new controller from the kept environment,
+// the same set-up. The new page posts "showWall" as it loads, which puts the
+// garden back on the wall.
+void rebuild() {
+    web.Reset();
+    if (controller) {
+        controller->Close();  // a closed controller may refuse; nothing to do about it
+        controller.Reset();
+    }
+    bool gone = !IsWindow(view);
+    // While Explorer restarts there is no wall to go back to; "TaskbarCreated"
+    // brings us here again.
+    if (!environment || (gone && !FindWindowW(L"Progman", nullptr))) return;
+    // A rebuild has failed until its page speaks. A garden that keeps dying
+    // must not loop: the fourth loss in a row ends the program, once.
+    if (rebuilds > 3) return;
+    if (rebuilds++ == 3) {
+        fail(L"无法启动花园显示窗口。");
+        return;
+    }
+    if (gone) {
+        makeView();
+        onWall = false;
+    }
+    hangs = 0;
+    auto done = adopt(new ControllerDone(setup));
+    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(L"无法创建桌面窗口。");
+}
+
+// True while the garden window exists. The shell takes it down with its
+// worker (Explorer restarting, a worker replaced), so whatever is about to use
+// it asks here first.
+bool alive() {
+    if (IsWindow(view)) return true;
+    rebuild();
+    return false;
+}
+
+// The shell destroys the garden from its own process when it destroys the
+// worker. Nothing documents that the garden's own WM_DESTROY then reaches this
+// thread (under Wine it does not across processes), so the destruction is
+// watched from outside too; the hook is out of context, so it costs nothing
+// until some window goes. Where neither tells us, "TaskbarCreated", a display
+// change or the user's next tray choice finds the garden gone.
+void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
+    if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }
 
 void trayMenu() {
@@ -208,13 +303,24 @@ void trayMenu() {
 }
 
 LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    // A restarted shell has forgotten our icon and our place behind its icons.
+    // A restarted shell has forgotten our icon and our place behind its icons,
+    // and may have taken the garden with it (position makes it again).
     if (taskbarReady && message == taskbarReady && window == owner) {
         Shell_NotifyIconW(NIM_ADD, &icon);
         if (onWall) position(true);
         return 0;
     }
     switch (message) {
+    case WM_DESTROY:
+        // Nothing of ours destroys the garden: the shell took it with its
+        // worker. Made again from the loop, not inside the shell's call.
+        if (window != view) break;
+        PostMessageW(owner, lostMessage, 0, 0);
+        return 0;
+    case lostMessage:
+        if (wParam) rebuild();
+        else alive();
+        return 0;
     case WM_SIZE:
         if (window != view) break;
         resize();
@@ -225,8 +331,22 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         else PostQuitMessage(0);
         return 0;
     case WM_DISPLAYCHANGE:
-        if (window != owner || !onWall) break;
-        position(true);
+        if (window != owner) break;
+        if (onWall) {
+            position(true);
+            // Explorer may move its worker after us: once the changes have
+            // settled, the garden is placed once more.
+            SetTimer(owner, settleTimer, 1000, nullptr);
+        } else {
+            // The editor must not lie partly off screen; the user's focus stays where it is.
+            SetWindowPos(view, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        return 0;
+    case WM_TIMER:
+        if (window != owner || wParam != settleTimer) break;
+        KillTimer(owner, settleTimer);
+        if (onWall) position(true);
         return 0;
     case trayMessage:
         if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) trayMenu();
@@ -256,14 +376,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     type.lpfnWndProc = proc;
     type.hInstance = instance;
     type.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    type.lpszClassName = L"VerdaluneGardenWindow";
+    type.lpszClassName = gardenClass;
     RegisterClassW(&type);
     owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 菜单", WS_POPUP, 0, 0, 1, 1,
                             nullptr, nullptr, instance, nullptr);
-    int width = GetSystemMetrics(SM_CXSCREEN);
-    int height = GetSystemMetrics(SM_CYSCREEN);
-    view = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 情绪花园", WS_POPUP, 0, 0, width, height,
-                           nullptr, nullptr, instance, nullptr);
+    makeView();
 
     icon.cbSize = sizeof icon;
     icon.hWnd = owner;
@@ -288,6 +405,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     auto created = adopt(new EnvironmentDone(onEnvironment));
     if (FAILED(CreateCoreWebView2EnvironmentWithOptions(nullptr, data.c_str(), nullptr, created.Get())))
         fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
+    HWINEVENTHOOK watch = SetWinEventHook(EVENT_OBJECT_DESTROY, EVENT_OBJECT_DESTROY, nullptr, destroyed, 0, 0, WINEVENT_OUTOFCONTEXT);
 
     MSG message{};
     BOOL got;
@@ -302,6 +420,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         controller->Close();
         controller.Reset();
     }
+    environment.Reset();
+    UnhookWinEvent(watch);
     CoUninitialize();
     CloseHandle(mutex);
     int code = got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));

@@ -24,6 +24,12 @@ enum COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND : int {
     COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY_CORS = 2,
 };
 
+enum COREWEBVIEW2_PROCESS_FAILED_KIND : int {
+    COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
+};
+
 // Only passed through slots the program never calls.
 enum COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT : int;
 enum COREWEBVIEW2_WEB_RESOURCE_CONTEXT : int;
@@ -33,6 +39,7 @@ struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
 struct ICoreWebView2EnvironmentOptions;
 struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2ProcessFailedEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 
 struct ICoreWebView2AcceleratorKeyPressedEventHandler;
@@ -54,7 +61,6 @@ struct ICoreWebView2NavigationCompletedEventHandler;
 struct ICoreWebView2NewBrowserVersionAvailableEventHandler;
 struct ICoreWebView2NewWindowRequestedEventHandler;
 struct ICoreWebView2PermissionRequestedEventHandler;
-struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
 struct ICoreWebView2Settings;
 struct ICoreWebView2SourceChangedEventHandler;
@@ -85,6 +91,11 @@ struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
 struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
     static constexpr IID iid{0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}};
     STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args) PURE;
+};
+
+struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
+    static constexpr IID iid{0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
+    STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) PURE;
 };
 
 // Slots 0-3 of 8.
@@ -222,6 +233,12 @@ struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
     STDMETHOD(get_Source)(LPWSTR* source) PURE;
     STDMETHOD(get_WebMessageAsJson)(LPWSTR* json) PURE;
     STDMETHOD(TryGetWebMessageAsString)(LPWSTR* text) PURE;
+};
+
+// Slots 0-3, all of them.
+struct ICoreWebView2ProcessFailedEventArgs : IUnknown {
+    static constexpr IID iid{0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
+    STDMETHOD(get_ProcessFailedKind)(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) PURE;
 };
 
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(

@@ -1,5 +1,6 @@
 // The window procedure, the tray menu and the placement on the wallpaper
 // layer, driven in this process against real windows and a fake shell.
+#include "handler.h"
 #include "harness.h"
 #include "host.h"
 
@@ -296,9 +297,16 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
     Host host;
     position(false);
     SetWindowPos(view, nullptr, 10, 10, 200, 100, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Window mode is fitted to the display again, and whoever has the focus keeps it.
+    HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    REQUIRE(GetForegroundWindow() == other);
     SendMessageW(owner, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
     CHECK(shell.asked == 0);
-    CHECK(screenRect(view) == RECT{10, 10, 210, 110});
+    CHECK(screenRect(view) == fullScreen());
+    CHECK(GetForegroundWindow() == other);
+    CHECK(GetFocus() != view);
+    DestroyWindow(other);
 
     position(true);
     REQUIRE(onWall);
@@ -308,4 +316,31 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
     CHECK(shell.asked == 2);
     CHECK(onWall);
     CHECK(screenRect(view) == fullScreen());
+}
+
+TEST_CASE("a garden destroyed with the worker of the shell is made again from the kept environment") {
+    Shell shell(Shell::win11);
+    Host host;
+    auto made = new Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>(
+        [](HRESULT, ICoreWebView2Environment* created) {
+            environment = created;
+            return S_OK;
+        });
+    CreateCoreWebView2EnvironmentWithOptions(nullptr, nullptr, nullptr, made);
+    made->Release();
+    REQUIRE(waitUntil([] { return environment != nullptr; }));
+    position(true);
+    REQUIRE(onWall);
+    HWND old = view;
+    // The garden's WM_DESTROY arrives while this thread waits for the shell.
+    shell.replaceWorker();
+    CHECK_FALSE(IsWindow(old));
+    REQUIRE(waitUntil([&] { return IsWindow(view) && controller; }));
+    CHECK(view != old);
+    CHECK(textOf(view) == L"Verdalune 情绪花园");
+    CHECK(styleOf(view) == WS_POPUP);
+    CHECK(screenRect(view) == fullScreen());
+    CHECK(parentOf(view) == GetDesktopWindow());
+    CHECK_FALSE(onWall);
+    CHECK(rebuilds == 1);
 }

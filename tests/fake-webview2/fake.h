@@ -10,6 +10,8 @@
 //   uri | cancel <0|1> | message-string | message-json | close
 //   navigation <uri|(null)> cancel=<0|1|none>   after each NavigationStarting event
 //   message-done                                after each web message event
+//   add ProcessFailed | reload | failure-kind
+//   failure-done <kind>                         after each process-failure event
 //   gone <kind>                                 the program let go of its last reference
 //   unexpected <kind> <slot>                    a slot the program should not call
 //   unknown FAKE_WEBVIEW2_FAIL=<value>
@@ -33,6 +35,12 @@ constexpr int navigate = 1;       // NavigationStarting for the address in the t
 constexpr int navigateNull = 2;   // NavigationStarting with no address
 constexpr int messageString = 3;  // a web message posted as a string
 constexpr int messageJson = 4;    // a web message that is not a string; the text is its JSON
+// A process failure of the kind in the text (a number); kind 0, the browser
+// process, also closes the newest controller. A controller whose parent
+// window is destroyed is closed too. Calls on a closed controller or its view
+// return invalidState.
+constexpr int processFailed = 5;
+constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 inline std::string utf8(std::wstring_view text) {
     int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);

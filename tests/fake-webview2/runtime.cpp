@@ -22,12 +22,15 @@
 
 namespace {
 
-enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs };
-constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args"};
-constexpr size_t slotCount[] = {8, 26, 73, 10, 6};
+enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailureArgs };
+constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args", "failure-args"};
+constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4};
 
-enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived };
-constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received"};
+enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived, ProcessFailed };
+constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received", "process-failed"};
+
+// What the runtime answers on a closed controller and its view.
+constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 struct Interface {
     Kind kind;
@@ -44,9 +47,10 @@ const Interface interfaces[] = {
      {0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}}},
     {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs",
      {0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}}},
+    {FailureArgs, "ICoreWebView2ProcessFailedEventArgs", {0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}}},
 };
 
-void* vtables[5][73];
+void* vtables[6][73];
 
 struct Object {
     explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
@@ -55,6 +59,10 @@ struct Object {
     // Only the program's references: ours would hide a leak or an over-release.
     LONG refs = 0;
     Object* view = nullptr;  // a controller's web view, made on first request
+    Object* controller = nullptr;  // a view's controller
+    HWND parent = nullptr;   // a controller's parent window, if it was one
+    bool closed = false;     // a controller closed by the program, its parent's end or the browser's
+    int failure = 0;         // the process-failure kind that failure args report
     bool hasText = true;     // a navigation may have no address at all
     bool isString = true;    // a web message posted as a string, not as JSON
     int cancel = -1;         // -1 until put_Cancel is called
@@ -62,9 +70,10 @@ struct Object {
 };
 
 struct Held {
-    Held(Role role, IUnknown* handler) : role(role), handler(handler) {}
+    Held(Role role, IUnknown* handler, Object* view) : role(role), handler(handler), view(view) {}
     Role role;
     IUnknown* handler;
+    Object* view;  // the view an event handler was added to
     bool active = true;
     LONG last = 0;  // what our final Release returned
 };
@@ -152,9 +161,9 @@ Object* make(Kind kind) {
     return state.objects.back();
 }
 
-Held* hold(Role role, IUnknown* handler) {
+Held* hold(Role role, IUnknown* handler, Object* view = nullptr) {
     handler->AddRef();
-    state.held.push_back(new Held(role, handler));
+    state.held.push_back(new Held(role, handler, view));
     return state.held.back();
 }
 
@@ -174,13 +183,31 @@ void invoke(IUnknown* handler, A a, B b) {
     handler->Release();
 }
 
-// Delivers an event to every live handler of its kind, with one args object
-// made only if someone listens.
+// A closed controller lets go of its view's event handlers, as the runtime
+// does.
+void shut(Object* controller) {
+    controller->closed = true;
+    for (Held* held : state.held)
+        if (held->view && held->view == controller->view) letGo(held);
+}
+
+// The runtime closes a controller whose parent window is destroyed, and no
+// event says so: later calls on it and its view fail.
+bool closed(Object* self) {
+    Object* controller = self->kind == View ? self->controller : self;
+    if (!controller) return false;
+    if (!controller->closed && controller->parent && !IsWindow(controller->parent)) shut(controller);
+    return controller->closed;
+}
+
+// Delivers an event to every live handler of its kind on the newest view,
+// with one args object made only if someone listens.
 Object* raise(Role role, Kind kind, const std::function<void(Object*)>& fill) {
     Object* args = nullptr;
+    if (state.view) closed(state.view);
     for (size_t i = 0; i < state.held.size(); ++i) {
         Held* held = state.held[i];
-        if (!held->active || held->role != role) continue;
+        if (!held->active || held->role != role || held->view != state.view) continue;
         if (!args) fill(args = make(kind));
         invoke(held->handler, state.view, args);
     }
@@ -202,6 +229,15 @@ void webMessage(bool isString, std::wstring text) {
     });
 }
 
+// A dead browser process closes the controller as well.
+void processFailure(int kind) {
+    later([=] {
+        raise(ProcessFailed, FailureArgs, [&](Object* a) { a->failure = kind; });
+        record("failure-done " + std::to_string(kind));
+        if (kind == 0 && state.view && state.view->controller) shut(state.view->controller);
+    });
+}
+
 LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == runTask) {
         std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
@@ -219,6 +255,7 @@ LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case 2: navigation(false, L""); return TRUE;
         case 3: webMessage(true, text); return TRUE;
         case 4: webMessage(false, text); return TRUE;
+        case 5: processFailure(_wtoi(text.c_str())); return TRUE;
         }
         return FALSE;
     }
@@ -279,30 +316,32 @@ HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, IUnknown* handl
     if (failing("controller-request")) return E_FAIL;
     if (!handler) return E_INVALIDARG;
     Held* done = hold(ControllerDone, handler);
-    later([done] {
+    later([done, parent] {
         if (!done->active) return;
-        invoke(done->handler, failing("controller-code") ? E_FAIL : S_OK, failing("controller-null") ? nullptr : make(Controller));
+        Object* controller = failing("controller-null") ? nullptr : make(Controller);
+        if (controller && IsWindow(parent)) controller->parent = parent;
+        invoke(done->handler, failing("controller-code") ? E_FAIL : S_OK, controller);
     });
     return S_OK;
 }
 
 // ICoreWebView2Controller
 
-HRESULT STDMETHODCALLTYPE putBounds(Object*, RECT bounds) {
+HRESULT STDMETHODCALLTYPE putBounds(Object* self, RECT bounds) {
     record("bounds " + std::to_string(bounds.left) + ' ' + std::to_string(bounds.top) + ' ' + std::to_string(bounds.right) + ' ' +
            std::to_string(bounds.bottom));
-    return S_OK;
+    return closed(self) ? invalidState : S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE moveFocus(Object*, int reason) {
+HRESULT STDMETHODCALLTYPE moveFocus(Object* self, int reason) {
     record("focus " + std::to_string(reason));
-    return S_OK;
+    return closed(self) ? invalidState : S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE closeController(Object*) {
+HRESULT STDMETHODCALLTYPE closeController(Object* self) {
     record("close");
-    for (Held* held : state.held)
-        if (held->role == NavigationStarting || held->role == MessageReceived) letGo(held);
+    if (closed(self)) return invalidState;
+    shut(self);
     return S_OK;
 }
 
@@ -310,8 +349,9 @@ HRESULT STDMETHODCALLTYPE getView(Object* self, Object** out) {
     record("view");
     if (!out) return E_POINTER;
     *out = nullptr;
+    if (closed(self)) return invalidState;
     if (failing("view-null")) return S_OK;
-    if (!self->view) state.view = self->view = make(View);
+    if (!self->view) state.view = self->view = make(View), self->view->controller = self;
     InterlockedIncrement(&self->view->refs);
     *out = self->view;
     return S_OK;
@@ -319,31 +359,43 @@ HRESULT STDMETHODCALLTYPE getView(Object* self, Object** out) {
 
 // ICoreWebView2 to ICoreWebView2_3
 
-HRESULT STDMETHODCALLTYPE navigate(Object*, const wchar_t* uri) {
+HRESULT STDMETHODCALLTYPE navigate(Object* self, const wchar_t* uri) {
     record("navigate " + show(uri, "(null)"));
+    if (closed(self)) return invalidState;
     if (!uri) return E_INVALIDARG;
     navigation(true, uri);
     return S_OK;
 }
 
-HRESULT subscribe(const char* event, Role role, IUnknown* handler, INT64* token) {
+HRESULT subscribe(Object* self, const char* event, Role role, IUnknown* handler, INT64* token) {
     record(std::string("add ") + event);
+    if (closed(self)) return invalidState;
     if (!handler) return E_INVALIDARG;
-    hold(role, handler);
+    hold(role, handler, self);
     if (token) *token = ++state.tokens;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE addNavigationStarting(Object*, IUnknown* handler, INT64* token) {
-    return subscribe("NavigationStarting", NavigationStarting, handler, token);
+HRESULT STDMETHODCALLTYPE addNavigationStarting(Object* self, IUnknown* handler, INT64* token) {
+    return subscribe(self, "NavigationStarting", NavigationStarting, handler, token);
 }
 
-HRESULT STDMETHODCALLTYPE addWebMessageReceived(Object*, IUnknown* handler, INT64* token) {
-    return subscribe("WebMessageReceived", MessageReceived, handler, token);
+HRESULT STDMETHODCALLTYPE addWebMessageReceived(Object* self, IUnknown* handler, INT64* token) {
+    return subscribe(self, "WebMessageReceived", MessageReceived, handler, token);
 }
 
-HRESULT STDMETHODCALLTYPE executeScript(Object*, const wchar_t* script, IUnknown* handler) {
+HRESULT STDMETHODCALLTYPE addProcessFailed(Object* self, IUnknown* handler, INT64* token) {
+    return subscribe(self, "ProcessFailed", ProcessFailed, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE reload(Object* self) {
+    record("reload");
+    return closed(self) ? invalidState : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE executeScript(Object* self, const wchar_t* script, IUnknown* handler) {
     record("script " + show(script, "(null)") + " handler=" + (handler ? "set" : "null"));
+    if (closed(self)) return invalidState;
     if (!handler) return S_OK;
     // Held only until it has run, as the runtime does.
     handler->AddRef();
@@ -354,9 +406,19 @@ HRESULT STDMETHODCALLTYPE executeScript(Object*, const wchar_t* script, IUnknown
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE mapFolder(Object*, const wchar_t* host, const wchar_t* folder, int kind) {
+HRESULT STDMETHODCALLTYPE mapFolder(Object* self, const wchar_t* host, const wchar_t* folder, int kind) {
     record("mapping host=" + show(host, "(null)") + " folder=" + show(folder, "(null)") + " kind=" + std::to_string(kind));
+    if (closed(self)) return invalidState;
     return failing("mapping") ? E_FAIL : S_OK;
+}
+
+// ICoreWebView2ProcessFailedEventArgs
+
+HRESULT STDMETHODCALLTYPE getFailureKind(Object* self, int* out) {
+    record("failure-kind");
+    if (!out) return E_POINTER;
+    *out = self->failure;
+    return S_OK;
 }
 
 // ICoreWebView2NavigationStartingEventArgs
@@ -410,7 +472,7 @@ void fill() {
 }
 
 void buildVtables() {
-    fill<Environment>(), fill<Controller>(), fill<View>(), fill<NavigationArgs>(), fill<MessageArgs>();
+    fill<Environment>(), fill<Controller>(), fill<View>(), fill<NavigationArgs>(), fill<MessageArgs>(), fill<FailureArgs>();
     vtables[Environment][3] = slot(createController);
     vtables[Controller][6] = slot(putBounds);
     vtables[Controller][12] = slot(moveFocus);
@@ -418,6 +480,8 @@ void buildVtables() {
     vtables[Controller][25] = slot(getView);
     vtables[View][5] = slot(navigate);
     vtables[View][7] = slot(addNavigationStarting);
+    vtables[View][25] = slot(addProcessFailed);
+    vtables[View][31] = slot(reload);
     vtables[View][29] = slot(executeScript);
     vtables[View][34] = slot(addWebMessageReceived);
     vtables[View][71] = slot(mapFolder);
@@ -425,6 +489,7 @@ void buildVtables() {
     vtables[NavigationArgs][8] = slot(putCancel);
     vtables[MessageArgs][4] = slot(getJson);
     vtables[MessageArgs][5] = slot(tryGetString);
+    vtables[FailureArgs][3] = slot(getFailureKind);
 }
 
 // Ends a record: what the program still holds, and what our last Release of

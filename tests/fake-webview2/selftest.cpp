@@ -262,12 +262,62 @@ void partialLines() {
     CloseHandle(file);
 }
 
+// Process failures reach the handlers of the newest view with their kind; a
+// dead browser, and a destroyed parent window, close the controller for good.
+void closing() {
+    fake::Record record = fresh(L"closing", nullptr);
+    Probe environmentDone{completedSlots}, first{completedSlots}, second{completedSlots};
+    CreateCoreWebView2EnvironmentWithOptions(nullptr, nullptr, nullptr, &environmentDone);
+    pump();
+    void* environment = environmentDone.object;
+    if (!environment) return CHECK(environment);
+    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    call(environment, 3, parent, &first);
+    call(environment, 3, parent, &second);
+    pump();
+    void *views[2] = {}, *controllers[2] = {first.object, second.object};
+    if (!controllers[0] || !controllers[1]) return CHECK(controllers[0] && controllers[1]);
+    for (int i = 0; i < 2; ++i) static_cast<IUnknown*>(controllers[i])->AddRef(), call(controllers[i], 25, &views[i]);
+
+    std::vector<int> kinds;
+    Probe watcher{eventSlots};
+    watcher.onEvent = [&](void* args) {
+        int kind = -1;
+        call(args, 3, &kind);
+        kinds.push_back(kind);
+    };
+    INT64 token = 0;
+    CHECK(call(views[1], 25, &watcher, &token) == S_OK && watcher.refs == 2);
+    HWND control = record.control();
+    for (const wchar_t* kind : {L"1", L"2", L"0", L"1"}) CHECK(fake::drive(control, fake::processFailed, kind));
+    pump();
+    // The browser's end closed the newest controller and dropped its handler.
+    CHECK((kinds == std::vector<int>{1, 2, 0}) && watcher.refs == 1);
+    CHECK(call(views[1], 31) == fake::invalidState && call(controllers[1], 6, RECT{}) == fake::invalidState);
+    CHECK(call(views[0], 31) == S_OK && call(views[0], 5, L"https://garden.example/") == S_OK);
+    pump();
+
+    DestroyWindow(parent);
+    CHECK(call(controllers[0], 6, RECT{}) == fake::invalidState && call(views[0], 5, L"x") == fake::invalidState);
+    CHECK(call(controllers[0], 24) == fake::invalidState);
+    for (int i = 0; i < 2; ++i) release(views[i]), release(controllers[i]);
+    release(&environmentDone);
+    FakeWebView2Finish();
+    std::vector<std::string> lines = record.lines();
+    CHECK(std::count(lines.begin(), lines.end(), "failure-kind") == 3);
+    CHECK(std::count(lines.begin(), lines.end(), "failure-done 1") == 2);
+    CHECK(std::count(lines.begin(), lines.end(), "reload") == 2);
+    for (const std::string& line : lines)
+        if (line.starts_with("refs ")) check(line.ends_with(" 0"), line.c_str(), __LINE__);
+}
+
 }  // namespace
 
 int main() {
     session();
     failureModes();
     partialLines();
+    closing();
     for (const std::wstring& file : files) DeleteFileW(file.c_str());
     if (failures) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures ? 1 : 0;

@@ -36,6 +36,7 @@ Shell::Shell(Layout layout, POINT workerAt) : layout(layout), workerAt(workerAt)
     desk = std::thread([this, ready] {
         joinDesktop();
         deskThread = GetCurrentThreadId();
+        mailbox = make(L"FakeShellMailbox", HWND_MESSAGE, {});
         run(this->layout);
         SetEvent(ready);
         MSG message;
@@ -59,7 +60,7 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
     c.lpfnWndProc = shellProc;
     c.lpszClassName = type;
     RegisterClassW(&c);  // fails harmlessly once registered
-    DWORD style = parent ? WS_CHILD | WS_VISIBLE : WS_POPUP;
+    DWORD style = parent && parent != HWND_MESSAGE ? WS_CHILD | WS_VISIBLE : WS_POPUP;
     HWND window = CreateWindowExW(parent ? 0 : WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, type, L"", style, at.left, at.top,
                                   at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -101,14 +102,30 @@ void Shell::answer() {
     // up right behind the one that takes the icons.
     worker = make(L"WorkerW", nullptr, workerRect());
     painting = make(L"FakeWallpaper", worker, fullScreen());
-    HWND icons = make(L"WorkerW", nullptr, fullScreen());
-    SetParent(iconView, icons);
+    holder = make(L"WorkerW", nullptr, fullScreen());
+    SetParent(iconView, holder);
 }
 
 LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == 0x052C && shell) {
         shell->answer();
+        return 0;
+    }
+    if (message == WM_APP && shell && window == shell->mailbox) {
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 0;
+    }
+    if (message == WM_DISPLAYCHANGE && shell && shell->moving && window == shell->progman) {
+        SetTimer(window, 1, 300, nullptr);
+        return 0;
+    }
+    if (message == WM_TIMER && shell && window == shell->progman) {
+        KillTimer(window, 1);
+        shell->moving = false;
+        RECT at = shell->workerRect();
+        SetWindowPos(shell->worker, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        ++shell->moved;
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -151,6 +168,48 @@ LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARA
         return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The shell's windows belong to its desk thread; only there can they be destroyed.
+void Shell::onDesk(const std::function<void()>& work) { SendMessageW(mailbox, WM_APP, 0, reinterpret_cast<LPARAM>(&work)); }
+
+void Shell::tearDown() {
+    for (HWND* window : {&worker, &holder, &decoy, &progman})
+        if (*window) DestroyWindow(*window), *window = nullptr;
+    iconView = painting = nullptr;
+}
+
+void Shell::stop() { onDesk([this] { tearDown(); }); }
+
+void Shell::start() {
+    onDesk([this] {
+        run(layout);
+        PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    });
+}
+
+void Shell::replaceWorker() {
+    onDesk([this] {
+        if (layout == win10) {
+            // The next 0x052C makes both workers again.
+            SetParent(iconView, progman);
+            DestroyWindow(worker), DestroyWindow(holder);
+            worker = holder = painting = nullptr;
+            return;
+        }
+        DestroyWindow(worker);
+        worker = make(L"WorkerW", progman, workerRect());
+        painting = make(L"FakeWallpaper", worker, fullScreen());
+    });
+}
+
+void Shell::changeDisplay(POINT at) {
+    onDesk([this, at] {
+        workerAt = at;
+        moving = true;
+    });
+    RECT screen = fullScreen();
+    SendNotifyMessageW(HWND_BROADCAST, WM_DISPLAYCHANGE, 32, MAKELPARAM(screen.right, screen.bottom));
 }
 
 std::vector<TrayNote> Shell::notes() {

@@ -53,6 +53,20 @@ struct Shell {
     std::vector<TrayNote> notes();
     bool waitNotes(size_t count, int ms = 5000);
 
+    // Explorer restarting: stop() destroys Progman, its workers and the icon
+    // view, and with them whatever a program put inside; start() makes them
+    // again with new handles and broadcasts "TaskbarCreated".
+    void stop();
+    void start();
+    // What Windows does to a slideshow background after sleep: the worker is
+    // destroyed and a new one made (Windows 10 layout: as before 0x052C).
+    void replaceWorker();
+    // Tells every window of a display change; a moment later the shell moves
+    // its worker to begin at workerAt, as Explorer does when a display is
+    // added on the left.
+    void changeDisplay(POINT workerAt);
+    std::atomic<int> moved{0};
+
 private:
     void run(Layout layout);
     void answer();
@@ -60,6 +74,11 @@ private:
     static LRESULT CALLBACK trayProc(HWND, UINT, WPARAM, LPARAM);
     HWND make(const wchar_t* type, HWND parent, RECT at);
     RECT workerRect();
+    void onDesk(const std::function<void()>& work);
+    void tearDown();
+    HWND mailbox = nullptr;  // where other threads hand the desk thread its work
+    HWND holder = nullptr;   // win10: the top-level worker that took the icon view
+    bool moving = false;
 
     Layout layout;
     POINT workerAt;

@@ -1,0 +1,338 @@
+// The garden comes back by itself when Windows changes under it: Explorer
+// restarts, a replaced worker, dying browser processes, display changes. The
+// real program against the stand-in runtime and a fake shell; the test plays
+// the page, which posts "showWall" whenever it has loaded.
+#include "fake.h"
+#include "harness.h"
+
+#include <algorithm>
+
+namespace {
+
+const std::string loaded = "navigation https://verdalune.example/garden/ cancel=0";
+
+size_t countOf(const std::vector<std::string>& lines, std::string_view prefix) {
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](auto& line) { return line.starts_with(prefix); }));
+}
+
+std::string hex(HWND window) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    return text;
+}
+
+HWND parentOf(HWND window) { return GetAncestor(window, GA_PARENT); }
+
+// Handles a process holds, from the system's handle table (Wine answers
+// GetProcessHandleCount and GetGuiResources with 0).
+size_t handlesOf(DWORD process) {
+    struct Entry {
+        ULONG process;
+        BYTE type, flags;
+        USHORT handle;
+        void* object;
+        ACCESS_MASK access;
+    };
+    using Query = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<char> buffer(1 << 20);
+    ULONG size = 0;
+    while (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &size) == LONG(0xC0000004)) buffer.resize(buffer.size() * 2);
+    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    auto* entries = reinterpret_cast<Entry*>(buffer.data() + sizeof(void*));
+    return static_cast<size_t>(std::count_if(entries, entries + count, [&](const Entry& e) { return e.process == process; }));
+}
+
+// USER objects a process holds: its windows, top-level and child.
+size_t windowsOf(DWORD process) {
+    struct Count {
+        DWORD process;
+        size_t n = 0;
+    } count{process};
+    static WNDENUMPROC each = [](HWND window, LPARAM data) -> BOOL {
+        auto* c = reinterpret_cast<Count*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        c->n += owner == c->process;
+        return TRUE;
+    };
+    EnumWindows([](HWND top, LPARAM data) -> BOOL {
+        each(top, data);
+        EnumChildWindows(top, each, data);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
+// The program with its page loaded and on the wall of a fake shell.
+struct Garden {
+    explicit Garden(Shell::Layout layout = Shell::win11) : shell(layout), record(app.log.wstring()) {
+        REQUIRE(app.windows());
+        REQUIRE(pages(1));
+        control = record.control();
+        page(L"showWall");
+        REQUIRE(parentOf(app.view) == shell.worker);
+    }
+
+    // Waits until the start page has been navigated to n times in all.
+    bool pages(size_t n) {
+        return record.waitFor([&](auto& lines) { return static_cast<size_t>(std::count(lines.begin(), lines.end(), loaded)) >= n; });
+    }
+
+    // The page posts a message; returns once the program has handled it.
+    void page(const wchar_t* text) { raise(fake::messageString, text, "message-done"); }
+
+    // The runtime reports a process failure of this kind.
+    void failure(int kind) { raise(fake::processFailed, std::to_wstring(kind), "failure-done "); }
+
+    void raise(int what, const std::wstring& text, std::string_view done) {
+        size_t before = countOf(record.lines(), done);
+        REQUIRE(fake::drive(control, what, text));
+        REQUIRE(record.waitFor([&](auto& lines) { return countOf(lines, done) > before; }));
+    }
+
+    size_t count(std::string_view prefix) { return countOf(record.lines(), prefix); }
+    HWND garden() { return findWindow(L"VerdaluneGardenWindow", L"Verdalune 情绪花园"); }
+
+    // Quits and checks that the runtime got every reference back.
+    void quit() {
+        PostMessageW(app.owner, WM_CLOSE, 0, 0);
+        CHECK(app.exitCode() == DWORD(0));
+        REQUIRE(record.waitFor("end"));
+        for (auto& line : record.lines()) {
+            CAPTURE(line);
+            if (line.starts_with("refs ") || line.starts_with("release ")) CHECK(line.ends_with(" 0"));
+            CHECK_FALSE(line.starts_with("unexpected "));
+        }
+    }
+
+    BoxWatch boxes;
+    Shell shell;
+    App app;
+    fake::Record record;
+    HWND control = nullptr;
+};
+
+}  // namespace
+
+TEST_CASE("an Explorer restart on the wall brings the garden back on the new worker") {
+    for (auto layout : {Shell::win10, Shell::win11}) {
+        CAPTURE(layout);
+        Garden garden(layout);
+        HWND old = garden.app.view, oldWorker = garden.shell.worker;
+        size_t windows = windowsOf(garden.app.process.dwProcessId);
+        garden.shell.stop();
+        CHECK_FALSE(IsWindow(old));
+        if (layout == Shell::win11) {
+            // A display change while Explorer is away finds the garden gone:
+            // the old controller goes, but there is nothing to go back to yet,
+            // and nothing is said.
+            PostMessageW(garden.app.owner, WM_DISPLAYCHANGE, 32, 0);
+            REQUIRE(garden.record.waitFor("gone controller"));
+            CHECK_FALSE(garden.record.waitFor([](auto& lines) { return countOf(lines, "controller parent=") > 1; }, 300));
+        }
+        garden.shell.start();
+        REQUIRE(garden.pages(2));
+        HWND view = garden.garden();
+        REQUIRE(view);
+        CHECK(view != old);
+        CHECK(garden.record.has("controller parent=" + hex(view)));
+        CHECK_FALSE(IsWindowVisible(view));
+        garden.page(L"showWall");
+        CHECK(garden.shell.worker != oldWorker);
+        CHECK(parentOf(view) == garden.shell.worker);
+        CHECK(screenRect(view) == fullScreen());
+        CHECK(IsWindowVisible(view));
+        CHECK(garden.count("navigate ") == 2);
+        CHECK(garden.count("gone controller") == 1);
+        CHECK(windowsOf(garden.app.process.dwProcessId) == windows);
+        CHECK(garden.boxes.boxes().empty());
+        garden.quit();
+    }
+}
+
+TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
+    Garden garden;
+    DWORD id = garden.app.process.dwProcessId;
+    size_t handles = 0, windows = 0;
+    for (size_t i = 1; i <= 20; ++i) {
+        CAPTURE(i);
+        garden.shell.stop();
+        garden.shell.start();
+        REQUIRE(garden.pages(i + 1));
+        garden.page(L"showWall");
+        REQUIRE(parentOf(garden.garden()) == garden.shell.worker);
+        // Counted once the first rebuild has warmed everything up.
+        if (i == 2) handles = handlesOf(id), windows = windowsOf(id);
+    }
+    CHECK(handles > 0);
+    CHECK(handlesOf(id) <= handles);
+    CHECK(windowsOf(id) == windows);
+    CHECK(garden.boxes.boxes().empty());
+    garden.quit();
+}
+
+// Wine tells a program nothing when another process destroys its window's
+// parent; the user's "回到壁纸" then finds the garden gone.
+TEST_CASE("a replaced worker brings the garden back without waiting for the shell") {
+    Garden garden;
+    HWND old = garden.app.view, oldWorker = garden.shell.worker;
+    garden.shell.replaceWorker();
+    PostMessageW(garden.app.owner, WM_APP + 1, 1, WM_RBUTTONUP);
+    HWND menu = openMenu();
+    REQUIRE(menu);
+    chooseItem(menu, 2);
+    REQUIRE(garden.pages(2));
+    garden.page(L"showWall");
+    HWND view = garden.garden();
+    CHECK(view != old);
+    CHECK(garden.shell.worker != oldWorker);
+    CHECK(parentOf(view) == garden.shell.worker);
+    // No "TaskbarCreated" was needed: the icon was added only once.
+    CHECK(garden.shell.notes().size() == 1);
+    CHECK(garden.boxes.boxes().empty());
+}
+
+TEST_CASE("a garden in window mode is left alone through an Explorer restart") {
+    Garden garden;
+    garden.page(L"showEditor");
+    HWND view = garden.app.view;
+    REQUIRE(parentOf(view) == GetDesktopWindow());
+    garden.shell.stop();
+    garden.shell.start();
+    // The icon comes back: "TaskbarCreated" has been handled.
+    REQUIRE(garden.shell.waitNotes(2));
+    Sleep(200);
+    CHECK(garden.garden() == view);
+    CHECK(parentOf(view) == GetDesktopWindow());
+    CHECK(IsWindowVisible(view));
+    CHECK(garden.count("controller parent=") == 1);
+    CHECK(garden.count("close") == 0);
+    CHECK(garden.boxes.boxes().empty());
+}
+
+TEST_CASE("dead renderers are reloaded and hung ones on the third report while a dead browser is rebuilt") {
+    Garden garden;
+    garden.failure(1);
+    CHECK(garden.count("reload") == 1);
+    garden.failure(2);
+    garden.failure(2);
+    CHECK(garden.count("reload") == 1);
+    garden.failure(2);
+    CHECK(garden.count("reload") == 2);
+    // Another failure between hang reports breaks the row.
+    garden.failure(2);
+    garden.failure(6);
+    garden.failure(2);
+    garden.failure(2);
+    CHECK(garden.count("reload") == 2);
+
+    HWND view = garden.app.view;
+    garden.failure(0);
+    REQUIRE(garden.pages(2));
+    // The window is still there: only the browser is made again.
+    CHECK(garden.garden() == view);
+    CHECK(garden.count("controller parent=" + hex(view)) == 2);
+    CHECK(garden.count("gone controller") == 1);
+    garden.page(L"showWall");
+    CHECK(parentOf(view) == garden.shell.worker);
+    CHECK(garden.boxes.boxes().empty());
+    garden.quit();
+}
+
+TEST_CASE("three failed rebuilds in a row end with one box while twenty good ones never do") {
+    Garden garden;
+    for (size_t i = 1; i <= 20; ++i) {
+        garden.failure(0);
+        REQUIRE(garden.pages(i + 1));
+        garden.page(L"showWall");
+    }
+    CHECK(garden.boxes.boxes().empty());
+    // Pages that never speak: each rebuild fails, and the fourth loss gives up.
+    for (size_t i = 1; i <= 3; ++i) {
+        garden.failure(0);
+        REQUIRE(garden.pages(21 + i));
+    }
+    CHECK(garden.app.running());
+    garden.failure(0);
+    CHECK(garden.app.exitCode() == DWORD(1));
+    auto boxes = garden.boxes.boxes();
+    REQUIRE(boxes.size() == 1);
+    CHECK(boxes[0].text == L"无法启动花园显示窗口。");
+    CHECK(boxes[0].icon);
+    CHECK(garden.count("controller parent=") == 24);
+}
+
+TEST_CASE("a worker the shell moves after a display change gets the garden placed again") {
+    Garden garden;
+    garden.shell.changeDisplay({-300, -40});
+    REQUIRE(waitUntil([&] { return garden.shell.moved == 1; }));
+    CHECK(waitUntil([&] { return screenRect(garden.app.view) == fullScreen(); }, 3000));
+    CHECK(parentOf(garden.app.view) == garden.shell.worker);
+    CHECK(garden.boxes.boxes().empty());
+}
+
+namespace {
+
+// Reads a Linux file through Wine's Z: drive.
+std::string linuxFile(const std::string& path) {
+    std::string text, wide = "Z:" + path;
+    HANDLE file = CreateFileA(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// The Linux process that runs the program: the one whose command line names
+// its folder, which is unique to the test.
+std::string linuxProcess(const std::filesystem::path& folder) {
+    std::string name = folder.filename().string();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    std::string pid;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && pid.empty(); more = FindNextFileA(search, &found))
+        if (isdigit(static_cast<unsigned char>(found.cFileName[0])) &&
+            linuxFile("/proc/" + std::string(found.cFileName) + "/cmdline").find(name) != std::string::npos)
+            pid = found.cFileName;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return pid;
+}
+
+// CPU time (ns) and times scheduled, summed over the process's threads.
+std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid) {
+    unsigned long long cpu = 0, runs = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(("Z:\\proc\\" + pid + "\\task\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        if (!isdigit(static_cast<unsigned char>(found.cFileName[0]))) continue;
+        unsigned long long time = 0, wait = 0, slices = 0;
+        sscanf(linuxFile("/proc/" + pid + "/task/" + found.cFileName + "/schedstat").c_str(), "%llu %llu %llu", &time, &wait, &slices);
+        cpu += time, runs += slices;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return {cpu, runs};
+}
+
+}  // namespace
+
+TEST_CASE("with nothing happening the program on the wall wakes for nothing") {
+    Garden garden;
+    std::string pid = linuxProcess(garden.app.folder);
+    REQUIRE_FALSE(pid.empty());
+    // Once after start, once after a display change has settled: no timer is left behind.
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) {
+            garden.shell.changeDisplay({0, 0});
+            Sleep(1500);
+        }
+        auto before = schedule(pid);
+        Sleep(3000);
+        auto after = schedule(pid);
+        MESSAGE("idle 3 s, round ", round, ": ", after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
+        CHECK(after.second == before.second);
+        CHECK(before.second > 0);
+    }
+}
