@@ -38,7 +38,12 @@ struct Shell {
         none,      // no Progman at all
         hung,      // as win11, but Progman's thread never answers 0x052C
     };
-    explicit Shell(Layout layout, POINT workerAt = {0, 0});
+    explicit Shell(Layout layout, POINT workerAt = {0, 0}) : Shell(layout, workerAt, false) {}
+    // For a person to look at (tests/fake-shell): a few icon tiles on a see-through
+    // icon layer, nothing painted over the wallpaper, and no taskbar of its own,
+    // so that Wine's shows the tray.
+    struct ForPeople {};
+    Shell(Layout layout, ForPeople) : Shell(layout, {0, 0}, true) {}
     ~Shell();
 
     HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
@@ -51,6 +56,7 @@ struct Shell {
     bool waitNotes(size_t count, int ms = 5000);
 
 private:
+    Shell(Layout layout, POINT workerAt, bool forPeople);
     void run(Layout layout);
     void answer();
     static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
@@ -58,8 +64,11 @@ private:
     HWND make(const wchar_t* type, HWND parent, RECT at);
     RECT workerRect();
 
+    static void paintTiles(HWND window);
+
     Layout layout;
     POINT workerAt;
+    bool forPeople;
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::mutex lock;
     std::vector<TrayNote> seen;
