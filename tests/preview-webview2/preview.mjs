@@ -11,7 +11,7 @@
 // served under their host names and nothing else reachable. A second kind of
 // connection ("probe") lets tests look into the page. Messages (wire.mjs):
 //
-//   DLL to here: hello <profile folder> | map <host> <folder> | bounds <w> <h>
+//   DLL to here: hello <profile folder> <chromium or ""> | map <host> <folder> | bounds <w> <h>
 //     | navigate <uri> | script <id> <text> | post <string|json> <text>
 //     | decide <id> <0|1> | focus <0|1> | mouse <type> <x> <y> <button> <buttons> <clicks> <modifiers>
 //     | wheel <x> <y> <dx> <dy> <modifiers> | key <type> <vk> <key> <code> <text> <modifiers> <repeat>
@@ -67,8 +67,8 @@ export const session = () => current;
 // 'message' (isString, text) as the page posts; 'frame' as one goes out.
 export const events = new EventEmitter();
 
-async function runtime(socket, send, profile, counts, early) {
-  const executablePath = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
+async function runtime(socket, send, [profile, browser], counts, early) {
+  const executablePath = browser || process.env.CHROMIUM_PATH || '/usr/bin/chromium';
   if (!existsSync(executablePath)) {
     send('refused', `no Chromium at ${executablePath}`);
     socket.end();
@@ -100,7 +100,10 @@ async function runtime(socket, send, profile, counts, early) {
   // Asks the program whether a top-level navigation may start.
   const ask = (uri) => new Promise((resolve) => {
     const id = ++nextId;
-    waiting.set(id, resolve);
+    waiting.set(id, (cancel) => {
+      counts.navigations.push({ uri, cancel });
+      resolve(cancel);
+    });
     send('navigating', id, uri);
   });
 
@@ -213,7 +216,7 @@ const trace = process.env.PREVIEW_WEBVIEW2_TRACE
   : () => {};
 
 function connection(socket) {
-  const counts = { bytesIn: 0, bytesOut: 0, messagesIn: 0, messagesOut: 0, frames: 0 };
+  const counts = { bytesIn: 0, bytesOut: 0, messagesIn: 0, messagesOut: 0, frames: 0, navigations: [] };
   const send = (...fields) => {
     if (socket.destroyed) return;
     trace('>', fields);
@@ -236,7 +239,7 @@ function connection(socket) {
         session = 'runtime';
         current = { counts };
         // Messages that come while Chromium starts wait for it in `early`.
-        runtime(socket, send, args[0], counts, early).catch(() => socket.destroy());
+        runtime(socket, send, args, counts, early).catch(() => socket.destroy());
       } else if (name === 'probe') {
         session = 'probe';
       } else {

@@ -751,7 +751,7 @@ void controllerReady() {
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const wchar_t*, const wchar_t* userDataFolder, void*,
+extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const wchar_t* browserFolder, const wchar_t* userDataFolder, void*,
                                                                          IUnknown* handler) {
     if (!handler) return E_INVALIDARG;
     if (state.socket != INVALID_SOCKET) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);  // one environment per process here
@@ -776,7 +776,11 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
     CreateDirectoryW(folder.c_str(), nullptr);
     handler->AddRef();
     state.environmentDone = handler;
-    send({"hello", unixPath(folder)});
+    // A browser folder chosen by the program or, as with the real runtime, by
+    // WEBVIEW2_BROWSER_EXECUTABLE_FOLDER holds the Chromium to use.
+    std::wstring browser = slots::variable(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER");
+    if (browserFolder && *browserFolder) browser = browserFolder;
+    send({"hello", unixPath(folder), browser.empty() ? "" : unixPath(browser) + "/chromium"});
     std::thread(readLoop, socket, state.tasks).detach();
     return S_OK;
 }
