@@ -18,7 +18,8 @@
 //     | text <text>
 //   here to DLL: ready <version> | refused <reason> | navigating <id> <uri>
 //     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg>
-//   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>
+//   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>;
+//     end -> result true, once the program's Chromium has gone
 import { EventEmitter } from 'node:events';
 import net from 'node:net';
 import { spawn } from 'node:child_process';
@@ -257,6 +258,11 @@ function connection(socket) {
 async function probe(send, name, args) {
   try {
     if (name === 'counts') return send('result', JSON.stringify(current?.counts ?? null));
+    // The browser going away under the program, as a crash would.
+    if (name === 'end') {
+      await current?.context?.close();
+      return send('result', 'true');
+    }
     if (name === 'eval') {
       if (!current?.page) return send('error', 'no page');
       const value = await current.page.evaluate(args[0]);
@@ -276,18 +282,20 @@ export function listen() {
   });
 }
 
-// Runs a command with the page side listening; the process ends with it.
-export async function start(command) {
+// Runs a command with the page side listening; the process ends with it,
+// with the command's exit status unless the caller keeps its own.
+export async function start(command, { ownStatus = false } = {}) {
   const server = await listen();
   const child = spawn(command[0], command.slice(1), {
     stdio: 'inherit',
     env: { ...process.env, [PORT_VARIABLE]: String(server.address().port) },
   });
+  child.port = server.address().port;
   const stop = () => child.kill('SIGTERM');
   process.on('SIGINT', stop);
   process.on('SIGTERM', stop);
   child.on('exit', (code, signal) => {
-    process.exitCode = code ?? (signal ? 128 : 1);
+    if (!ownStatus) process.exitCode = code ?? (signal ? 128 : 1);
     server.close();
     if (current?.context) current.context.close().finally(() => process.exit());
     else process.exit();

@@ -10,7 +10,7 @@ import path from 'node:path';
 import { start, session, events } from './preview.mjs';
 
 const [dir, ...command] = process.argv.slice(2);
-const child = await start(command);
+const child = await start(command, { ownStatus: true });
 
 // Resolves once the page has posted `text` and then drawn nothing new for a while.
 function posted(text, seconds = 60) {
