@@ -23,7 +23,7 @@
 import { EventEmitter } from 'node:events';
 import net from 'node:net';
 import { spawn } from 'node:child_process';
-import { existsSync } from 'node:fs';
+import { existsSync, rmSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -62,6 +62,21 @@ function bridge() {
   });
 }
 
+// Chromiums still closing; the process waits for them before it ends.
+const closing = new Set();
+
+// Closes a program's Chromium and takes away the lock links it leaves in the
+// profile if it dies: the program's own tests clear the user data folder from
+// Wine, which stalls on links to Unix sockets.
+function closeBrowser(context, profileFolder) {
+  const done = context.close().catch(() => {}).finally(() => {
+    for (const name of ['SingletonLock', 'SingletonSocket', 'SingletonCookie']) rmSync(path.join(profileFolder, name), { force: true });
+    closing.delete(done);
+  });
+  closing.add(done);
+  return done;
+}
+
 // The one program connected now, for probes and tours.
 let current = null;
 export const session = () => current;
@@ -70,6 +85,8 @@ export const events = new EventEmitter();
 
 async function runtime(socket, send, [profile, browser], counts, early) {
   const executablePath = browser || process.env.CHROMIUM_PATH || '/usr/bin/chromium';
+  // Where the real runtime keeps its profile too.
+  const profileFolder = path.join(profile, 'EBWebView');
   if (!existsSync(executablePath)) {
     send('refused', `no Chromium at ${executablePath}`);
     socket.end();
@@ -77,7 +94,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
   }
   let context;
   try {
-    context = await chromium.launchPersistentContext(path.join(profile, 'EBWebView'), {
+    context = await chromium.launchPersistentContext(profileFolder, {
       executablePath,
       headless: true,
       args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -91,9 +108,9 @@ async function runtime(socket, send, [profile, browser], counts, early) {
     socket.end();
     return;
   }
-  if (socket.destroyed) return context.close().catch(() => {});
+  if (socket.destroyed) return closeBrowser(context, profileFolder);
 
-  const session = { socket, context, page: null, cdp: null, counts };
+  const session = { socket, context, profileFolder, page: null, cdp: null, counts };
   const mappings = new Map();
   const waiting = new Map();
   let nextId = 0;
@@ -200,7 +217,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
     for (const resolve of waiting.values()) resolve(true);
     waiting.clear();
     if (current === session) current = null;
-    quiet(context.close());
+    closeBrowser(context, profileFolder);
     socket.destroy();
   };
   socket.on('close', gone);
@@ -260,7 +277,7 @@ async function probe(send, name, args) {
     if (name === 'counts') return send('result', JSON.stringify(current?.counts ?? null));
     // The browser going away under the program, as a crash would.
     if (name === 'end') {
-      await current?.context?.close();
+      if (current?.context) await closeBrowser(current.context, current.profileFolder);
       return send('result', 'true');
     }
     if (name === 'eval') {
@@ -297,8 +314,8 @@ export async function start(command, { ownStatus = false } = {}) {
   child.on('exit', (code, signal) => {
     if (!ownStatus) process.exitCode = code ?? (signal ? 128 : 1);
     server.close();
-    if (current?.context) current.context.close().finally(() => process.exit());
-    else process.exit();
+    if (current?.context) closeBrowser(current.context, current.profileFolder);
+    Promise.all(closing).finally(() => process.exit());
   });
   return child;
 }
