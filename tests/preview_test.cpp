@@ -40,6 +40,13 @@ struct Page {
         return wire::receive(socket, answer) && answer.size() == 2 ? answer[1] : "";
     }
 
+    // Ends the program's browser, as a crash would.
+    bool end() {
+        wire::Fields answer;
+        wire::sendAll(socket, wire::encode({"end"}));
+        return wire::receive(socket, answer) && answer.size() == 2 && answer[1] == "true";
+    }
+
     // The centre of an element, in page pixels.
     POINT centre(const std::string& selector) {
         std::string at = eval("(() => { const r = document.querySelector('" + selector +
@@ -188,6 +195,13 @@ TEST_CASE("in the real page the guard keeps an outside link out and the close re
     std::string before = garden.page.counts();
     Sleep(5000);
     CHECK(garden.page.counts() == before);
+
+    // The browser gone, the program lives on; what it asks of the closed view
+    // is refused quietly.
+    REQUIRE(garden.page.end());
+    garden.trayItem(0);
+    Sleep(500);
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("the preview runtime without Chromium or without its page side is a missing runtime") {

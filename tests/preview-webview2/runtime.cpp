@@ -41,6 +41,7 @@ struct Object {
     void** vtbl;
     Kind kind;
     LONG refs = 1;
+    int generation = 0;  // the environment it belongs to
     // Event arguments.
     bool isString = true;
     BOOL cancel = FALSE;
@@ -66,8 +67,15 @@ struct State {
     HWND tasks = nullptr;   // message-only window on the program's thread
     HWND window = nullptr;  // where the page is drawn
     HWND mirror = nullptr;  // see showMirror
-    Object environment{Environment}, controller{Controller}, view{View};
+    // One connection, and so one browser, at a time. Each has its own
+    // generation: a controller or view of an earlier one is dead, and so is an
+    // environment object that a newer environment replaced.
+    int generation = 0;
+    std::string hello[2];  // profile folder and browser, for a new connection
+    Object *environment = nullptr, *controller = nullptr, *view = nullptr;
     IUnknown* environmentDone = nullptr;
+    HWND pendingParent = nullptr;
+    IUnknown* pendingController = nullptr;
     std::vector<Held> held;
     std::map<int, IUnknown*> scripts;
     int nextScript = 0;
@@ -132,7 +140,7 @@ std::unique_ptr<Frame> decode(IWICImagingFactory* factory, const std::string& jp
 
 // Reads the page side until the connection ends; frames are decoded here,
 // everything else is handed to the program's thread as it came.
-void readLoop(SOCKET socket, HWND tasks) {
+void readLoop(SOCKET socket, HWND tasks, int generation) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IWICImagingFactory* factory = nullptr;
     CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
@@ -142,20 +150,33 @@ void readLoop(SOCKET socket, HWND tasks) {
         if (fields[0] == "frame" && fields.size() == 4) {
             if (!factory) continue;
             auto frame = decode(factory, fields[3]);
-            if (frame && PostMessageW(tasks, runFrame, 0, reinterpret_cast<LPARAM>(frame.get()))) frame.release();
+            if (frame && PostMessageW(tasks, runFrame, generation, reinterpret_cast<LPARAM>(frame.get()))) frame.release();
             continue;
         }
         auto* message = new wire::Fields(std::move(fields));
-        if (!PostMessageW(tasks, runMessage, 0, reinterpret_cast<LPARAM>(message))) delete message;
+        if (!PostMessageW(tasks, runMessage, generation, reinterpret_cast<LPARAM>(message))) delete message;
     }
     if (factory) factory->Release();
-    PostMessageW(tasks, runLost, 0, 0);
+    closesocket(socket);
+    PostMessageW(tasks, runLost, generation, 0);
     CoUninitialize();
 }
 
 // ---- events ----
 
-Object* make(Kind kind) { return new Object(kind); }
+Object* make(Kind kind) {
+    auto* object = new Object(kind);
+    object->generation = state.generation;
+    return object;
+}
+
+// Calls on objects of an environment that is gone, or on a closed
+// controller, fail as the real runtime's do.
+bool live(const Object* self) {
+    if (self->kind == Environment) return self == state.environment;
+    return self->generation == state.generation && !state.closed;
+}
+constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 void hold(IUnknown* handler) { handler->AddRef(); }
 
@@ -189,7 +210,7 @@ void raise(Role role, Object* args) {
     for (Held& each : state.held)
         if (each.role == role) handlers.push_back(each.handler), each.handler->AddRef();
     for (IUnknown* handler : handlers) {
-        slots::invoke(handler, reinterpret_cast<IUnknown*>(&state.view), reinterpret_cast<IUnknown*>(args));
+        slots::invoke(handler, reinterpret_cast<IUnknown*>(state.view), reinterpret_cast<IUnknown*>(args));
         handler->Release();
     }
 }
@@ -199,11 +220,12 @@ void releaseObject(Object* object);
 void finishEnvironment(HRESULT result) {
     IUnknown* done = std::exchange(state.environmentDone, nullptr);
     if (!done) return;
-    slots::invoke(done, result, SUCCEEDED(result) ? reinterpret_cast<IUnknown*>(&state.environment) : nullptr);
+    slots::invoke(done, result, SUCCEEDED(result) ? reinterpret_cast<IUnknown*>(state.environment) : nullptr);
     done->Release();
 }
 
 void controllerReady();
+bool connect();
 
 void onMessage(const wire::Fields& m) {
     const std::string& name = m[0];
@@ -211,9 +233,12 @@ void onMessage(const wire::Fields& m) {
         controllerReady();
     } else if (name == "ready") {
         finishEnvironment(S_OK);
+        if (state.pendingController) controllerReady();  // a browser started again for a new controller
     } else if (name == "refused") {
         OutputDebugStringA(("preview runtime: " + (m.size() > 1 ? m[1] : std::string())).c_str());
+        state.lost = true;
         finishEnvironment(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+        if (state.pendingController) controllerReady();
     } else if (name == "navigating" && m.size() == 3) {
         Object* args = make(NavigationArgs);
         args->text = wide(m[2]);
@@ -241,31 +266,39 @@ void onMessage(const wire::Fields& m) {
 
 // The page side ended: as when the browser process of the real runtime exits.
 void onLost() {
-    if (state.lost) return;
+    bool known = state.lost;
     state.lost = true;
+    state.socket = INVALID_SOCKET;  // closed by its reader
     if (state.environmentDone) return finishEnvironment(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    if (state.pendingController) return controllerReady();
+    if (known) return;
     if (state.closed) return;
     Object* args = make(FailedArgs);
     raise(ProcessFailed, args);
     releaseObject(args);
+    // The view is closed now: a new controller, or a new environment, brings it back.
+    state.closed = true;
+    dropHandlers();
 }
 
 LRESULT CALLBACK tasksProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // What comes from an earlier environment's connection is dropped.
+    bool current = static_cast<int>(wParam) == state.generation;
     if (message == runMessage) {
         std::unique_ptr<wire::Fields> fields(reinterpret_cast<wire::Fields*>(lParam));
-        onMessage(*fields);
+        if (current) onMessage(*fields);
         return 0;
     }
     if (message == runFrame) {
         std::unique_ptr<Frame> frame(reinterpret_cast<Frame*>(lParam));
-        if (state.closed || !state.window) return 0;
+        if (!current || state.closed || !state.window) return 0;
         state.frame = std::move(frame);
         InvalidateRect(state.window, nullptr, FALSE);
         InvalidateRect(state.mirror, nullptr, FALSE);
         return 0;
     }
     if (message == runLost) {
-        onLost();
+        if (current) onLost();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -513,16 +546,19 @@ HRESULT STDMETHODCALLTYPE notImplemented(Object*) { return E_NOTIMPL; }
 
 // ---- ICoreWebView2Environment ----
 
-HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, IUnknown* handler) {
+HRESULT STDMETHODCALLTYPE createController(Object* self, HWND parent, IUnknown* handler) {
     if (!handler) return E_INVALIDARG;
     if (!IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
-    if (state.window) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);  // one view per process here
+    if (!live(self) || state.pendingController) return invalidState;
+    // The browser went away or its view was closed: a new one, as the real
+    // runtime starts a new browser process.
+    bool again = state.lost || state.closed || state.window;
+    if (again && !connect()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     hold(handler);
-    auto* task = new wire::Fields{"controller"};
     // Made later, from the loop, as the real runtime does.
-    SetPropW(state.tasks, L"PreviewParent", parent);
-    SetPropW(state.tasks, L"PreviewHandler", handler);
-    PostMessageW(state.tasks, runMessage, 0, reinterpret_cast<LPARAM>(task));
+    state.pendingParent = parent;
+    state.pendingController = handler;
+    if (!again) PostMessageW(state.tasks, runMessage, state.generation, reinterpret_cast<LPARAM>(new wire::Fields{"controller"}));
     return S_OK;
 }
 
@@ -534,7 +570,8 @@ HRESULT STDMETHODCALLTYPE getVisible(Object*, BOOL* visible) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE putVisible(Object*, BOOL visible) {
+HRESULT STDMETHODCALLTYPE putVisible(Object* self, BOOL visible) {
+    if (!live(self)) return invalidState;
     if (state.window) ShowWindow(state.window, visible ? SW_SHOWNA : SW_HIDE);
     return S_OK;
 }
@@ -545,8 +582,8 @@ HRESULT STDMETHODCALLTYPE getBounds(Object*, RECT* bounds) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE putBounds(Object*, RECT bounds) {
-    if (state.closed) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+HRESULT STDMETHODCALLTYPE putBounds(Object* self, RECT bounds) {
+    if (!live(self)) return invalidState;
     bool resized = bounds.right - bounds.left != state.bounds.right - state.bounds.left ||
                    bounds.bottom - bounds.top != state.bounds.bottom - state.bounds.top;
     state.bounds = bounds;
@@ -557,8 +594,8 @@ HRESULT STDMETHODCALLTYPE putBounds(Object*, RECT bounds) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE moveFocus(Object*, int) {
-    if (state.closed) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+HRESULT STDMETHODCALLTYPE moveFocus(Object* self, int) {
+    if (!live(self)) return invalidState;
     SetFocus(state.window);
     return S_OK;
 }
@@ -569,16 +606,16 @@ HRESULT STDMETHODCALLTYPE getParent(Object*, HWND* parent) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE putParent(Object*, HWND parent) {
-    if (state.closed) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+HRESULT STDMETHODCALLTYPE putParent(Object* self, HWND parent) {
+    if (!live(self)) return invalidState;
     SetParent(state.window, parent);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE positionChanged(Object*) { return S_OK; }
 
-HRESULT STDMETHODCALLTYPE closeController(Object*) {
-    if (state.closed) return S_OK;
+HRESULT STDMETHODCALLTYPE closeController(Object* self) {
+    if (!live(self)) return S_OK;
     state.closed = true;
     dropHandlers();
     if (state.window) DestroyWindow(state.window);
@@ -590,25 +627,28 @@ HRESULT STDMETHODCALLTYPE closeController(Object*) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE getView(Object*, Object** out) {
+HRESULT STDMETHODCALLTYPE getView(Object* self, Object** out) {
     if (!out) return E_POINTER;
-    InterlockedIncrement(&state.view.refs);
-    *out = &state.view;
+    *out = nullptr;
+    if (!live(self)) return invalidState;
+    InterlockedIncrement(&state.view->refs);
+    *out = state.view;
     return S_OK;
 }
 
 // ---- ICoreWebView2 to ICoreWebView2_3 ----
 
-HRESULT STDMETHODCALLTYPE navigate(Object*, const wchar_t* uri) {
+HRESULT STDMETHODCALLTYPE navigate(Object* self, const wchar_t* uri) {
     if (!uri) return E_INVALIDARG;
-    if (state.closed) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+    if (!live(self)) return invalidState;
     send({"navigate", utf8(uri)});
     return S_OK;
 }
 
 template <Role R>
-HRESULT STDMETHODCALLTYPE addHandler(Object*, IUnknown* handler, INT64* token) {
+HRESULT STDMETHODCALLTYPE addHandler(Object* self, IUnknown* handler, INT64* token) {
     if (!handler || !token) return E_INVALIDARG;
+    if (!live(self)) return invalidState;
     *token = subscribe(R, handler);
     return S_OK;
 }
@@ -618,9 +658,9 @@ HRESULT STDMETHODCALLTYPE removeHandler(Object*, INT64 token) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE executeScript(Object*, const wchar_t* script, IUnknown* handler) {
+HRESULT STDMETHODCALLTYPE executeScript(Object* self, const wchar_t* script, IUnknown* handler) {
     if (!script) return E_INVALIDARG;
-    if (state.closed) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+    if (!live(self)) return invalidState;
     int id = 0;
     if (handler) {
         id = ++state.nextScript;
@@ -631,20 +671,23 @@ HRESULT STDMETHODCALLTYPE executeScript(Object*, const wchar_t* script, IUnknown
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE postJson(Object*, const wchar_t* json) {
+HRESULT STDMETHODCALLTYPE postJson(Object* self, const wchar_t* json) {
     if (!json) return E_INVALIDARG;
+    if (!live(self)) return invalidState;
     send({"post", "json", utf8(json)});
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE postString(Object*, const wchar_t* text) {
+HRESULT STDMETHODCALLTYPE postString(Object* self, const wchar_t* text) {
     if (!text) return E_INVALIDARG;
+    if (!live(self)) return invalidState;
     send({"post", "string", utf8(text)});
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE mapFolder(Object*, const wchar_t* host, const wchar_t* folder, int) {
+HRESULT STDMETHODCALLTYPE mapFolder(Object* self, const wchar_t* host, const wchar_t* folder, int) {
     if (!host || !folder) return E_INVALIDARG;
+    if (!live(self)) return invalidState;
     send({"map", utf8(host), unixPath(folder)});
     return S_OK;
 }
@@ -737,16 +780,40 @@ void buildVtables() {
 
 // The controller completion, from the loop.
 void controllerReady() {
-    auto parent = static_cast<HWND>(RemovePropW(state.tasks, L"PreviewParent"));
-    auto* handler = static_cast<IUnknown*>(RemovePropW(state.tasks, L"PreviewHandler"));
+    HWND parent = std::exchange(state.pendingParent, nullptr);
+    IUnknown* handler = std::exchange(state.pendingController, nullptr);
     if (!handler) return;
     if (state.lost || !IsWindow(parent)) {
-        slots::invoke(handler, HRESULT_FROM_WIN32(ERROR_INVALID_STATE), static_cast<IUnknown*>(nullptr));
+        slots::invoke(handler, invalidState, static_cast<IUnknown*>(nullptr));
     } else {
         openWindow(parent);
-        slots::invoke(handler, S_OK, reinterpret_cast<IUnknown*>(&state.controller));
+        slots::invoke(handler, S_OK, reinterpret_cast<IUnknown*>(state.controller));
     }
     handler->Release();
+}
+
+// A new connection to the page side, with a browser of its own: what the
+// old one left is let go. False when there is no page side to talk to.
+bool connect() {
+    SOCKET socket = wire::connectToPreview();
+    if (socket == INVALID_SOCKET) return false;
+    if (state.socket != INVALID_SOCKET) shutdown(state.socket, SD_BOTH);  // its reader closes it
+    state.socket = socket;
+    dropHandlers();
+    for (IUnknown** pending : {&state.environmentDone, &state.pendingController})
+        if (IUnknown* handler = std::exchange(*pending, nullptr)) handler->Release();
+    if (state.window) DestroyWindow(state.window);
+    if (state.mirror) DestroyWindow(state.mirror);
+    state.window = state.mirror = nullptr;
+    state.frame.reset();
+    state.bounds = {};
+    state.lost = state.closed = false;
+    ++state.generation;
+    state.controller = make(Controller);
+    state.view = make(View);
+    send({"hello", state.hello[0], state.hello[1]});
+    std::thread(readLoop, socket, state.tasks, state.generation).detach();
+    return true;
 }
 
 }  // namespace
@@ -754,18 +821,14 @@ void controllerReady() {
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const wchar_t* browserFolder, const wchar_t* userDataFolder, void*,
                                                                          IUnknown* handler) {
     if (!handler) return E_INVALIDARG;
-    if (state.socket != INVALID_SOCKET) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);  // one environment per process here
-    // No page side to talk to is what a machine without the runtime looks like.
-    SOCKET socket = wire::connectToPreview();
-    if (socket == INVALID_SOCKET) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    state.socket = socket;
-
-    WNDCLASSW type{};
-    type.lpfnWndProc = tasksProc;
-    type.hInstance = state.module;
-    type.lpszClassName = L"PreviewWebView2Tasks";
-    RegisterClassW(&type);
-    state.tasks = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
+    if (!state.tasks) {
+        WNDCLASSW type{};
+        type.lpfnWndProc = tasksProc;
+        type.hInstance = state.module;
+        type.lpszClassName = L"PreviewWebView2Tasks";
+        RegisterClassW(&type);
+        state.tasks = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
+    }
 
     std::wstring folder = userDataFolder ? userDataFolder : L"";
     if (folder.empty()) {
@@ -774,14 +837,17 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
         folder = std::wstring(exe) + L".WebView2";
     }
     CreateDirectoryW(folder.c_str(), nullptr);
-    handler->AddRef();
-    state.environmentDone = handler;
     // A browser folder chosen by the program or, as with the real runtime, by
     // WEBVIEW2_BROWSER_EXECUTABLE_FOLDER holds the Chromium to use.
     std::wstring browser = slots::variable(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER");
     if (browserFolder && *browserFolder) browser = browserFolder;
-    send({"hello", unixPath(folder), browser.empty() ? "" : unixPath(browser) + "/chromium"});
-    std::thread(readLoop, socket, state.tasks).detach();
+    state.hello[0] = unixPath(folder);
+    state.hello[1] = browser.empty() ? "" : unixPath(browser) + "/chromium";
+    // No page side to talk to is what a machine without the runtime looks like.
+    if (!connect()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    state.environment = make(Environment);
+    handler->AddRef();
+    state.environmentDone = handler;
     return S_OK;
 }
 
