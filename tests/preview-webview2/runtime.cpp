@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -315,7 +314,8 @@ int buttons(WPARAM keys) {
     return (keys & MK_LBUTTON ? 1 : 0) | (keys & MK_RBUTTON ? 2 : 0) | (keys & MK_MBUTTON ? 4 : 0);
 }
 
-// Page coordinates: the frame may be smaller than the window while it catches up.
+// The page's viewport is the window's client area, so client coordinates are
+// page coordinates.
 POINT toPage(LPARAM lParam) {
     POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     return p;
