@@ -153,22 +153,42 @@ async function runtime(socket, send, [profile, browser], counts, early) {
     }
   });
 
+  const quiet = (promise) => promise.catch(() => {});
   const page = session.page = context.pages()[0] || await context.newPage();
   // Another window would be a second view the program knows nothing about.
   context.on('page', (other) => { if (other !== page) other.close().catch(() => {}); });
   const cdp = session.cdp = await context.newCDPSession(page);
   // Frames come only when the page changes: an idle page sends nothing.
-  cdp.on('Page.screencastFrame', ({ data, metadata, sessionId }) => {
-    send('frame', Math.round(metadata.deviceWidth), Math.round(metadata.deviceHeight), Buffer.from(data, 'base64'));
+  const sendFrame = (data, width, height) => {
+    send('frame', Math.round(width), Math.round(height), Buffer.from(data, 'base64'));
     session.counts.frames++;
     events.emit('frame');
+  };
+  // The screencast drops what the page draws while a frame waits for its
+  // acknowledgement, so the last picture of a change can be missing. Once a
+  // change has been quiet for a moment, one still picture settles it.
+  let settling = null, capturing = false;
+  const settle = () => {
+    if (capturing) return;  // the still picture makes a screencast frame of its own
+    clearTimeout(settling);
+    settling = setTimeout(async () => {
+      capturing = true;
+      const still = await cdp.send('Page.captureScreenshot', { format: 'jpeg', quality: 90 }).catch(() => null);
+      if (still) sendFrame(still.data, size.width, size.height);
+      setTimeout(() => { capturing = false; }, 200);
+    }, 250);
+  };
+  cdp.on('Page.screencastFrame', ({ data, metadata, sessionId }) => {
     cdp.send('Page.screencastFrameAck', { sessionId }).catch(() => {});
+    if (capturing) return;
+    sendFrame(data, metadata.deviceWidth, metadata.deviceHeight);
+    settle();
   });
+  page.on('load', settle);
   let size = { width: 800, height: 600 };
   const screencast = () => cdp.send('Page.startScreencast', { format: 'jpeg', quality: 90, maxWidth: size.width, maxHeight: size.height })
     .catch(() => {});
 
-  const quiet = (promise) => promise.catch(() => {});
   const handlers = {
     map(host, folder) { mappings.set(host, path.resolve(folder)); },
     async bounds(w, h) {
@@ -177,6 +197,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
       await quiet(page.setViewportSize(size));
       await quiet(cdp.send('Page.stopScreencast'));
       await screencast();
+      settle();
     },
     navigate(uri) { quiet(page.goto(uri)); },
     async script(id, text) {

@@ -140,15 +140,21 @@ std::unique_ptr<Frame> decode(IWICImagingFactory* factory, const std::string& jp
 // Reads the page side until the connection ends; frames are decoded here,
 // everything else is handed to the program's thread as it came.
 void readLoop(SOCKET socket, HWND tasks, int generation) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IWICImagingFactory* factory = nullptr;
-    CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+    HRESULT made = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+    if (FAILED(made)) {
+        char text[96];
+        snprintf(text, sizeof text, "preview runtime: no image decoder (CoInitializeEx 0x%08lx, WIC 0x%08lx)", com, made);
+        OutputDebugStringA(text);
+    }
     wire::Fields fields;
     while (wire::receive(socket, fields)) {
         if (fields.empty()) continue;
         if (fields[0] == "frame" && fields.size() == 4) {
             if (!factory) continue;
             auto frame = decode(factory, fields[3]);
+            if (!frame) OutputDebugStringA("preview runtime: a frame could not be decoded");
             if (frame && PostMessageW(tasks, runFrame, generation, reinterpret_cast<LPARAM>(frame.get()))) frame.release();
             continue;
         }
@@ -293,7 +299,7 @@ LRESULT CALLBACK tasksProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         if (!current || state.closed || !state.window) return 0;
         state.frame = std::move(frame);
         InvalidateRect(state.window, nullptr, FALSE);
-        InvalidateRect(state.mirror, nullptr, FALSE);
+        if (state.mirror) InvalidateRect(state.mirror, nullptr, FALSE);
         return 0;
     }
     if (message == runLost) {
@@ -490,9 +496,11 @@ void openWindow(HWND parent) {
     type.lpfnWndProc = mirrorProc;
     type.lpszClassName = L"PreviewWebView2Mirror";
     RegisterClassW(&type);
-    state.mirror = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT, type.lpszClassName, L"", WS_POPUP | WS_DISABLED,
-                                   0, 0, 0, 0, nullptr, nullptr, state.module, nullptr);
-    // Mapped once, now, at the bottom: mapping it later would put it on top.
+    state.mirror = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT, type.lpszClassName, L"",
+                                   WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr, state.module, nullptr);
+    // Shown once, now, out of sight at the bottom, before the program looks
+    // for its place on the wall; later only moved. Shown later, it would
+    // land on top.
     SetWindowPos(state.mirror, HWND_BOTTOM, -1, -1, 1, 1, SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
@@ -506,6 +514,11 @@ void showMirror() {
     if (root) GetWindowThreadProcessId(root, &owner);
     RECT at{-1, -1, 0, 0};
     if (root && owner != GetCurrentProcessId() && IsWindowVisible(state.window)) GetWindowRect(state.window, &at);
+    // Moved only when it must: every restacking is a chance for the
+    // program's walk over the shell's top-level windows to miss one.
+    RECT was;
+    GetWindowRect(state.mirror, &was);
+    if (EqualRect(&was, &at)) return;
     SetWindowPos(state.mirror, HWND_BOTTOM, at.left, at.top, at.right - at.left, at.bottom - at.top, SWP_NOACTIVATE);
     InvalidateRect(state.mirror, nullptr, FALSE);
 }
