@@ -169,20 +169,19 @@ async function runtime(socket, send, [profile, browser], counts, early) {
   // change has been quiet for a moment, one still picture settles it.
   let settling = null, capturing = false;
   const settle = () => {
-    if (capturing) return;  // the still picture makes a screencast frame of its own
     clearTimeout(settling);
     settling = setTimeout(async () => {
       capturing = true;
       const still = await cdp.send('Page.captureScreenshot', { format: 'jpeg', quality: 90 }).catch(() => null);
+      capturing = false;
       if (still) sendFrame(still.data, size.width, size.height);
-      setTimeout(() => { capturing = false; }, 200);
     }, 250);
   };
   cdp.on('Page.screencastFrame', ({ data, metadata, sessionId }) => {
     cdp.send('Page.screencastFrameAck', { sessionId }).catch(() => {});
-    if (capturing) return;
     sendFrame(data, metadata.deviceWidth, metadata.deviceHeight);
-    settle();
+    // A frame that the still picture itself brought settles nothing.
+    if (!capturing) settle();
   });
   page.on('load', settle);
   let size = { width: 800, height: 600 };
