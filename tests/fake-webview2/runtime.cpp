@@ -20,7 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "slots.h"
+
 namespace {
+
+using slots::copy, slots::hex, slots::invoke, slots::slot, slots::utf8, slots::variable;
 
 enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailureArgs };
 constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args", "failure-args"};
@@ -38,16 +42,14 @@ struct Interface {
     GUID iid;
 };
 const Interface interfaces[] = {
-    {Environment, "ICoreWebView2Environment", {0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}}},
-    {Controller, "ICoreWebView2Controller", {0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}}},
-    {View, "ICoreWebView2_3", {0xa0d6df20, 0x3b92, 0x416d, {0xaa, 0x0c, 0x43, 0x7a, 0x9c, 0x72, 0x78, 0x57}}},
-    {View, "ICoreWebView2_2", {0x9e8f0cf8, 0xe670, 0x4b5e, {0xb2, 0xbc, 0x73, 0xe0, 0x61, 0xe3, 0x18, 0x4c}}},
-    {View, "ICoreWebView2", {0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}}},
-    {NavigationArgs, "ICoreWebView2NavigationStartingEventArgs",
-     {0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}}},
-    {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs",
-     {0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}}},
-    {FailureArgs, "ICoreWebView2ProcessFailedEventArgs", {0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}}},
+    {Environment, "ICoreWebView2Environment", slots::iidEnvironment},
+    {Controller, "ICoreWebView2Controller", slots::iidController},
+    {View, "ICoreWebView2_3", slots::iidView3},
+    {View, "ICoreWebView2_2", slots::iidView2},
+    {View, "ICoreWebView2", slots::iidView},
+    {NavigationArgs, "ICoreWebView2NavigationStartingEventArgs", slots::iidNavigationArgs},
+    {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs", slots::iidMessageArgs},
+    {FailureArgs, "ICoreWebView2ProcessFailedEventArgs", slots::iidProcessFailedArgs},
 };
 
 void* vtables[6][73];
@@ -95,26 +97,7 @@ struct State {
 };
 State& state = *new State;
 
-std::string utf8(std::wstring_view text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
 std::string show(const wchar_t* text, const char* absent) { return text ? utf8(text) : absent; }
-
-std::string hex(const void* handle) {
-    char digits[20];
-    auto end = std::to_chars(digits, digits + sizeof digits, reinterpret_cast<uintptr_t>(handle), 16).ptr;
-    return "0x" + std::string(digits, end);
-}
-
-std::wstring variable(const wchar_t* name) {
-    std::wstring value(32768, L'\0');
-    value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
-    return value;
-}
 
 void record(const std::string& line) {
     state.dirty = true;
@@ -132,12 +115,6 @@ void record(const std::string& line) {
 }
 
 bool failing(std::string_view mode) { return state.fail == mode; }
-
-wchar_t* copy(std::wstring_view text) {
-    auto* out = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
-    if (out) text.copy(out, text.size()), out[text.size()] = L'\0';
-    return out;
-}
 
 std::wstring quoted(std::wstring_view text) {
     std::wstring out = L"\"";
@@ -171,16 +148,6 @@ void letGo(Held* held) {
     if (!held->active) return;
     held->active = false;
     held->last = static_cast<LONG>(held->handler->Release());
-}
-
-// Invoke is slot 3 of every handler; called by number for the same reason the
-// vtables here are built by number.
-template <class A, class B>
-void invoke(IUnknown* handler, A a, B b) {
-    using Invoke = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, A, B);
-    handler->AddRef();  // a handler that closes the view must not vanish mid-call
-    reinterpret_cast<Invoke>((*reinterpret_cast<void***>(handler))[3])(handler, a, b);
-    handler->Release();
 }
 
 // A closed controller lets go of its view's event handlers, as the runtime
@@ -453,19 +420,9 @@ HRESULT STDMETHODCALLTYPE tryGetString(Object* self, wchar_t** out) {
     return S_OK;
 }
 
-template <class F>
-void* slot(F function) {
-    return reinterpret_cast<void*>(function);
-}
-
-template <Kind K, size_t... S>
-void fillUnexpected(std::index_sequence<S...>) {
-    ((vtables[K][S] = slot(&unexpected<K, S>)), ...);
-}
-
 template <Kind K>
 void fill() {
-    fillUnexpected<K>(std::make_index_sequence<slotCount[K]>{});
+    slots::fill<slotCount[K]>(vtables[K], [](auto s) { return slot(&unexpected<K, decltype(s)::value>); });
     vtables[K][0] = slot(queryInterface);
     vtables[K][1] = slot(addRef);
     vtables[K][2] = slot(release);

@@ -209,7 +209,9 @@ App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? 
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy_file(here().parent_path() / L"verdalune.exe", folder / L"verdalune.exe");
-    fs::copy_file(here() / L"WebView2Loader.dll", folder / L"WebView2Loader.dll");
+    fs::copy_file(here() / (site == preview ? L"preview/WebView2Loader.dll" : L"WebView2Loader.dll"), folder / L"WebView2Loader.dll");
+    // The source tree, seen from Wine.
+    if (site == preview) fs::copy(fs::path(L"Z:" SOURCE_DIR) / L"site", folder / L"site", fs::copy_options::recursive);
     log = folder / L"runtime.log";
     if (site != noSite) fs::create_directories(folder / L"site" / L"garden");
     if (site == fullSite) std::ofstream(folder / L"site" / L"garden" / L"index.html") << "<!doctype html>\n";

@@ -4,6 +4,10 @@
 
 #include <chrono>
 #include <cwchar>
+#include <string_view>
+
+// The colour that layered shell windows show as holes.
+constexpr COLORREF seeThrough = RGB(1, 2, 3);
 
 bool waitUntil(const std::function<bool()>& ready, int ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -16,9 +20,9 @@ bool waitUntil(const std::function<bool()>& ready, int ms) {
     }
 }
 
-Shell::Shell(Layout layout, POINT workerAt) : layout(layout), workerAt(workerAt) {
+Shell::Shell(Layout layout, POINT workerAt, bool forPeople) : layout(layout), workerAt(workerAt), forPeople(forPeople) {
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    bar = std::thread([this, ready] {
+    if (!forPeople) bar = std::thread([this, ready] {
         joinDesktop();
         barThread = GetCurrentThreadId();
         WNDCLASSW type{};
@@ -31,7 +35,7 @@ Shell::Shell(Layout layout, POINT workerAt) : layout(layout), workerAt(workerAt)
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     });
-    WaitForSingleObject(ready, 5000);
+    if (!forPeople) WaitForSingleObject(ready, 5000);
     ResetEvent(ready);
     desk = std::thread([this, ready] {
         joinDesktop();
@@ -51,7 +55,7 @@ Shell::~Shell() {
     PostThreadMessageW(deskThread, WM_QUIT, 0, 0);
     PostThreadMessageW(barThread, WM_QUIT, 0, 0);
     desk.join();
-    bar.join();
+    if (bar.joinable()) bar.join();
     CloseHandle(release);
 }
 
@@ -61,9 +65,13 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
     c.lpszClassName = type;
     RegisterClassW(&c);  // fails harmlessly once registered
     DWORD style = parent && parent != HWND_MESSAGE ? WS_CHILD | WS_VISIBLE : WS_POPUP;
-    HWND window = CreateWindowExW(parent ? 0 : WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, type, L"", style, at.left, at.top,
-                                  at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
+    // For people, the workers are see-through: around the tiles, and where
+    // the garden is (see showMirror in tests/preview-webview2/runtime.cpp).
+    bool clear = forPeople && !parent && type == std::wstring_view(L"WorkerW");
+    HWND window = CreateWindowExW(parent ? 0 : WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | (clear ? WS_EX_LAYERED : 0), type, L"", style,
+                                  at.left, at.top, at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (clear) SetLayeredWindowAttributes(window, seeThrough, 0, LWA_COLORKEY);
     // Shown without activation, so that Wine keeps the order of creation.
     if (!parent) ShowWindow(window, SW_SHOWNA);
     return window;
@@ -75,11 +83,12 @@ void Shell::run(Layout layout) {
     // Created first, so it lies right below Progman: an enumeration, which
     // the 24H2 layout must not need, would take it.
     if (layout == win11 || layout == hung) decoy = make(L"WorkerW", nullptr, screen);
-    progman = make(L"Progman", nullptr, screen);
+    // For people, Progman only answers: Wine may stack it above the workers.
+    progman = make(L"Progman", nullptr, forPeople ? RECT{0, 0, 1, 1} : screen);
     iconView = make(L"SHELLDLL_DefView", progman, screen);
     if (layout == win11 || layout == hung) {
         worker = make(L"WorkerW", progman, workerRect());
-        painting = make(L"FakeWallpaper", worker, screen);
+        if (!forPeople) painting = make(L"FakeWallpaper", worker, screen);
     }
 }
 
@@ -101,7 +110,7 @@ void Shell::answer() {
     // The newest window lands on top: the empty worker first, so that it ends
     // up right behind the one that takes the icons.
     worker = make(L"WorkerW", nullptr, workerRect());
-    painting = make(L"FakeWallpaper", worker, fullScreen());
+    if (!forPeople) painting = make(L"FakeWallpaper", worker, fullScreen());
     holder = make(L"WorkerW", nullptr, fullScreen());
     SetParent(iconView, holder);
 }
@@ -127,6 +136,22 @@ LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPAR
         SetWindowPos(shell->worker, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top, SWP_NOZORDER | SWP_NOACTIVATE);
         ++shell->moved;
         return 0;
+    }
+    if (shell && shell->forPeople) {
+        if (message == WM_ERASEBKGND) {
+            if (GetWindowLongPtrW(GetAncestor(window, GA_ROOT), GWL_EXSTYLE) & WS_EX_LAYERED) {
+                RECT all;
+                GetClientRect(window, &all);
+                HBRUSH brush = CreateSolidBrush(seeThrough);
+                FillRect(reinterpret_cast<HDC>(wParam), &all, brush);
+                DeleteObject(brush);
+            }
+            return 1;
+        }
+        if (message == WM_PAINT && window == shell->iconView) {
+            paintTiles(window);
+            return 0;
+        }
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -219,4 +244,30 @@ std::vector<TrayNote> Shell::notes() {
 
 bool Shell::waitNotes(size_t count, int ms) {
     return waitUntil([&] { return notes().size() >= count; }, ms);
+}
+
+// A column of desktop icons, plain tiles with their names.
+void Shell::paintTiles(HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    const wchar_t* names[] = {L"此电脑", L"回收站", L"文档", L"Verdalune"};
+    COLORREF colours[] = {RGB(0x4a, 0x90, 0xd9), RGB(0x8a, 0x9b, 0xa8), RGB(0xe8, 0xb8, 0x4a), RGB(0x7f, 0xb0, 0x69)};
+    HFONT font = CreateFontW(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, NONANTIALIASED_QUALITY, 0,
+                             L"WenQuanYi Micro Hei");
+    HGDIOBJ old = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    for (int i = 0; i < 4; ++i) {
+        RECT tile{28, 24 + i * 104, 28 + 56, 24 + i * 104 + 56};
+        HBRUSH brush = CreateSolidBrush(colours[i]);
+        HGDIOBJ was = SelectObject(dc, brush);
+        RoundRect(dc, tile.left, tile.top, tile.right, tile.bottom, 12, 12);
+        SelectObject(dc, was);
+        DeleteObject(brush);
+        RECT label{8, tile.bottom + 6, 104, tile.bottom + 28};
+        SetTextColor(dc, RGB(0xff, 0xff, 0xff));
+        DrawTextW(dc, names[i], -1, &label, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+    EndPaint(window, &ps);
 }

@@ -41,7 +41,12 @@ struct Shell {
         none,      // no Progman at all
         hung,      // as win11, but Progman's thread never answers 0x052C
     };
-    explicit Shell(Layout layout, POINT workerAt = {0, 0});
+    explicit Shell(Layout layout, POINT workerAt = {0, 0}) : Shell(layout, workerAt, false) {}
+    // For a person to look at (tests/fake-shell): a few icon tiles on a see-through
+    // icon layer, nothing painted over the wallpaper, and no taskbar of its own,
+    // so that Wine's shows the tray.
+    struct ForPeople {};
+    Shell(Layout layout, ForPeople) : Shell(layout, {0, 0}, true) {}
     ~Shell();
 
     HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
@@ -68,6 +73,7 @@ struct Shell {
     std::atomic<int> moved{0};
 
 private:
+    Shell(Layout layout, POINT workerAt, bool forPeople);
     void run(Layout layout);
     void answer();
     static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
@@ -80,8 +86,11 @@ private:
     HWND holder = nullptr;   // win10: the top-level worker that took the icon view
     bool moving = false;
 
+    static void paintTiles(HWND window);
+
     Layout layout;
     POINT workerAt;
+    bool forPeople;
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::mutex lock;
     std::vector<TrayNote> seen;

@@ -1,0 +1,86 @@
+// What both of our runtimes (the stand-in here and the preview in
+// tests/preview-webview2/) share: objects whose vtables are plain arrays
+// filled by published slot number, never through the program's own interface
+// declarations, so that a wrong slot in the program's header calls the wrong
+// function instead of agreeing with itself; handlers called the same way; and
+// the strings that cross the interface.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace slots {
+
+const GUID iidEnvironment{0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
+const GUID iidController{0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
+const GUID iidView{0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
+const GUID iidView2{0x9e8f0cf8, 0xe670, 0x4b5e, {0xb2, 0xbc, 0x73, 0xe0, 0x61, 0xe3, 0x18, 0x4c}};
+const GUID iidView3{0xa0d6df20, 0x3b92, 0x416d, {0xaa, 0x0c, 0x43, 0x7a, 0x9c, 0x72, 0x78, 0x57}};
+const GUID iidNavigationArgs{0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
+const GUID iidMessageArgs{0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}};
+const GUID iidProcessFailedArgs{0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
+
+template <class F>
+void* slot(F function) {
+    return reinterpret_cast<void*>(function);
+}
+
+// Fills slots 0 to N-1 of a vtable with stubFor(std::integral_constant<size_t, S>)
+// for each slot number S, so that a stub can tell which slot was called.
+template <size_t N, class Stub>
+void fill(void** table, Stub stubFor) {
+    [&]<size_t... S>(std::index_sequence<S...>) {
+        ((table[S] = stubFor(std::integral_constant<size_t, S>{})), ...);
+    }(std::make_index_sequence<N>{});
+}
+
+// Invoke is slot 3 of every handler.
+template <class A, class B>
+HRESULT invoke(IUnknown* handler, A a, B b) {
+    using Invoke = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, A, B);
+    handler->AddRef();  // a handler that closes the view must not vanish mid-call
+    HRESULT result = reinterpret_cast<Invoke>((*reinterpret_cast<void***>(handler))[3])(handler, a, b);
+    handler->Release();
+    return result;
+}
+
+inline std::string utf8(std::wstring_view text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+inline std::wstring wide(std::string_view text) {
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+inline std::string hex(const void* handle) {
+    char digits[20];
+    auto end = std::to_chars(digits, digits + sizeof digits, reinterpret_cast<uintptr_t>(handle), 16).ptr;
+    return "0x" + std::string(digits, end);
+}
+
+inline std::wstring variable(const wchar_t* name) {
+    std::wstring value(32768, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+
+// A string handed out to the program, which frees it with CoTaskMemFree.
+inline wchar_t* copy(std::wstring_view text) {
+    auto* out = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+    if (out) text.copy(out, text.size()), out[text.size()] = L'\0';
+    return out;
+}
+
+}  // namespace slots

@@ -1,0 +1,349 @@
+// The page side of the preview runtime: Debian's Chromium behind the
+// preview WebView2Loader.dll, for seeing the real garden under Wine. It is
+// not WebView2 and is never shipped.
+//
+//   node tests/preview-webview2/preview.mjs COMMAND...
+//
+// listens on one loopback port, runs COMMAND with PREVIEW_WEBVIEW2_PORT set to
+// it, and ends with COMMAND's exit status. Each program that loads the
+// preview DLL connects once ("hello") and gets a headless Chromium of its own,
+// with its profile in the program's user data folder, its mapped folders
+// served under their host names and nothing else reachable. A second kind of
+// connection ("probe") lets tests look into the page. Messages (wire.mjs):
+//
+//   DLL to here: hello <profile folder> <chromium or ""> | map <host> <folder> | bounds <w> <h>
+//     | navigate <uri> | script <id> <text> | post <string|json> <text>
+//     | decide <id> <0|1> | focus <0|1> | mouse <type> <x> <y> <button> <buttons> <clicks> <modifiers>
+//     | wheel <x> <y> <dx> <dy> <modifiers> | key <type> <vk> <key> <code> <text> <modifiers> <repeat>
+//     | text <text>
+//   here to DLL: ready <version> | refused <reason> | navigating <id> <uri>
+//     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg>
+//   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>;
+//     end -> result true, once the program's Chromium has gone
+import { EventEmitter } from 'node:events';
+import net from 'node:net';
+import { spawn } from 'node:child_process';
+import { existsSync, rmSync } from 'node:fs';
+import { readFile } from 'node:fs/promises';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+import { encode, reader } from './wire.mjs';
+
+export const PORT_VARIABLE = 'PREVIEW_WEBVIEW2_PORT';
+
+const TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.mjs': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.svg': 'image/svg+xml',
+  '.json': 'application/json',
+  '.png': 'image/png',
+  '.ico': 'image/x-icon',
+};
+
+// What the page sees as window.chrome.webview.
+function bridge() {
+  const target = new EventTarget();
+  window.chrome = window.chrome || {};
+  window.chrome.webview = {
+    postMessage(message) {
+      const isString = typeof message === 'string';
+      const json = JSON.stringify(message);
+      if (json === undefined) throw new TypeError('postMessage: the message cannot be serialised');
+      window.__previewPost(isString, isString ? message : json);
+    },
+    addEventListener: (...args) => target.addEventListener(...args),
+    removeEventListener: (...args) => target.removeEventListener(...args),
+  };
+  Object.defineProperty(window, '__previewDeliver', {
+    value: (data) => target.dispatchEvent(new MessageEvent('message', { data })),
+  });
+}
+
+// Chromiums still closing; the process waits for them before it ends.
+const closing = new Set();
+
+// Closes a program's Chromium and takes away the lock links it leaves in the
+// profile if it dies: the program's own tests clear the user data folder from
+// Wine, which stalls on links to Unix sockets.
+function closeBrowser(context, profileFolder) {
+  const done = context.close().catch(() => {}).finally(() => {
+    for (const name of ['SingletonLock', 'SingletonSocket', 'SingletonCookie']) rmSync(path.join(profileFolder, name), { force: true });
+    closing.delete(done);
+  });
+  closing.add(done);
+  return done;
+}
+
+// The one program connected now, for probes and tours.
+let current = null;
+export const session = () => current;
+// 'message' (isString, text) as the page posts; 'frame' as one goes out.
+export const events = new EventEmitter();
+
+async function runtime(socket, send, [profile, browser], counts, early) {
+  const executablePath = browser || process.env.CHROMIUM_PATH || '/usr/bin/chromium';
+  // Where the real runtime keeps its profile too.
+  const profileFolder = path.join(profile, 'EBWebView');
+  if (!existsSync(executablePath)) {
+    send('refused', `no Chromium at ${executablePath}`);
+    socket.end();
+    return;
+  }
+  let context;
+  try {
+    context = await chromium.launchPersistentContext(profileFolder, {
+      executablePath,
+      headless: true,
+      args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+        '--disable-component-update', '--disable-sync', '--hide-scrollbars'],
+      locale: 'zh-CN',
+      viewport: { width: 800, height: 600 },
+      serviceWorkers: 'block',
+    });
+  } catch (error) {
+    send('refused', `Chromium did not start: ${error.message.split('\n')[0]}`);
+    socket.end();
+    return;
+  }
+  if (socket.destroyed) return closeBrowser(context, profileFolder);
+
+  const session = { socket, context, profileFolder, page: null, cdp: null, counts };
+  const mappings = new Map();
+  const waiting = new Map();
+  let nextId = 0;
+
+  // Asks the program whether a top-level navigation may start.
+  const ask = (uri) => new Promise((resolve) => {
+    const id = ++nextId;
+    waiting.set(id, (cancel) => {
+      counts.navigations.push({ uri, cancel });
+      resolve(cancel);
+    });
+    send('navigating', id, uri);
+  });
+
+  await context.exposeBinding('__previewPost', ({ frame }, isString, text) => {
+    if (frame !== frame.page().mainFrame()) return;
+    send('message', isString ? 'string' : 'json', text);
+    events.emit('message', isString, text);
+  });
+  await context.addInitScript(bridge);
+  await context.route('**', async (route) => {
+    const request = route.request();
+    const url = new URL(request.url());
+    let frame = null;
+    try { frame = request.frame(); } catch { /* not from a frame */ }
+    if (request.isNavigationRequest() && frame && !frame.parentFrame() && frame.page() === session.page) {
+      if (await ask(request.url())) return route.abort('aborted');  // the page stays as it was
+    }
+    const folder = url.protocol === 'https:' && url.port === '' ? mappings.get(url.hostname) : undefined;
+    if (folder === undefined) return route.abort('blockedbyclient');
+    let rel = decodeURIComponent(url.pathname);
+    if (rel.endsWith('/')) rel += 'index.html';
+    const file = path.join(folder, rel);
+    if (!file.startsWith(folder + path.sep)) return route.fulfill({ status: 403 });
+    try {
+      const body = await readFile(file);
+      return route.fulfill({ status: 200, body, headers: { 'content-type': TYPES[path.extname(file)] || 'application/octet-stream' } });
+    } catch {
+      return route.fulfill({ status: 404, body: 'not found' });
+    }
+  });
+
+  const quiet = (promise) => promise.catch(() => {});
+  const page = session.page = context.pages()[0] || await context.newPage();
+  // Another window would be a second view the program knows nothing about.
+  context.on('page', (other) => { if (other !== page) other.close().catch(() => {}); });
+  const cdp = session.cdp = await context.newCDPSession(page);
+  // Frames come only when the page changes: an idle page sends nothing.
+  const sendFrame = (data, width, height) => {
+    send('frame', Math.round(width), Math.round(height), Buffer.from(data, 'base64'));
+    session.counts.frames++;
+    events.emit('frame');
+  };
+  // The screencast drops what the page draws while a frame waits for its
+  // acknowledgement, so the last picture of a change can be missing. Once a
+  // change has been quiet for a moment, one still picture settles it.
+  let settling = null, capturing = false;
+  const settle = () => {
+    clearTimeout(settling);
+    settling = setTimeout(async () => {
+      capturing = true;
+      const still = await cdp.send('Page.captureScreenshot', { format: 'jpeg', quality: 90 }).catch(() => null);
+      capturing = false;
+      if (still) sendFrame(still.data, size.width, size.height);
+    }, 250);
+  };
+  cdp.on('Page.screencastFrame', ({ data, metadata, sessionId }) => {
+    cdp.send('Page.screencastFrameAck', { sessionId }).catch(() => {});
+    sendFrame(data, metadata.deviceWidth, metadata.deviceHeight);
+    // A frame that the still picture itself brought settles nothing.
+    if (!capturing) settle();
+  });
+  page.on('load', settle);
+  let size = { width: 800, height: 600 };
+  const screencast = () => cdp.send('Page.startScreencast', { format: 'jpeg', quality: 90, maxWidth: size.width, maxHeight: size.height })
+    .catch(() => {});
+
+  const handlers = {
+    map(host, folder) { mappings.set(host, path.resolve(folder)); },
+    async bounds(w, h) {
+      if (w <= 0 || h <= 0) return;
+      size = { width: Number(w), height: Number(h) };
+      await quiet(page.setViewportSize(size));
+      await quiet(cdp.send('Page.stopScreencast'));
+      await screencast();
+      settle();
+    },
+    navigate(uri) { quiet(page.goto(uri)); },
+    async script(id, text) {
+      const answer = await cdp.send('Runtime.evaluate', { expression: text, returnByValue: true })
+        .catch(() => ({ result: {} }));
+      const value = answer.exceptionDetails ? undefined : answer.result?.value;
+      if (id !== '0') send('done', id, value === undefined ? 'null' : JSON.stringify(value));
+    },
+    post(kind, text) {
+      quiet(page.evaluate(([k, t]) => window.__previewDeliver(k === 'string' ? t : JSON.parse(t)), [kind, text]));
+    },
+    decide(id, cancel) {
+      waiting.get(Number(id))?.(cancel === '1');
+      waiting.delete(Number(id));
+    },
+    focus(on) { quiet(cdp.send('Emulation.setFocusEmulationEnabled', { enabled: on === '1' })); },
+    mouse(type, x, y, button, buttons, clickCount, modifiers) {
+      quiet(cdp.send('Input.dispatchMouseEvent', {
+        type, x: Number(x), y: Number(y), button, buttons: Number(buttons), clickCount: Number(clickCount), modifiers: Number(modifiers),
+      }));
+    },
+    wheel(x, y, deltaX, deltaY, modifiers) {
+      quiet(cdp.send('Input.dispatchMouseEvent', {
+        type: 'mouseWheel', x: Number(x), y: Number(y), deltaX: Number(deltaX), deltaY: Number(deltaY), modifiers: Number(modifiers),
+      }));
+    },
+    key(type, vk, key, code, text, modifiers, repeat) {
+      quiet(cdp.send('Input.dispatchKeyEvent', {
+        type, windowsVirtualKeyCode: Number(vk), nativeVirtualKeyCode: Number(vk), key, code, text, unmodifiedText: text,
+        modifiers: Number(modifiers), autoRepeat: repeat === '1',
+      }));
+    },
+    text(text) { quiet(cdp.send('Input.insertText', { text })); },
+  };
+  session.handle = (name, args) => handlers[name]?.(...args);
+
+  const gone = () => {
+    for (const resolve of waiting.values()) resolve(true);
+    waiting.clear();
+    if (current === session) current = null;
+    closeBrowser(context, profileFolder);
+    socket.destroy();
+  };
+  socket.on('close', gone);
+  context.on('close', gone);
+  current = session;
+  for (const [name, args] of early.splice(0)) session.handle(name, args);
+  await screencast();
+  send('ready', context.browser()?.version() || 'Chromium');
+}
+
+// PREVIEW_WEBVIEW2_TRACE=1 prints every message but the frames' pictures.
+const trace = process.env.PREVIEW_WEBVIEW2_TRACE
+  ? (way, fields) => console.error(way, fields.map((f) => (Buffer.isBuffer(f) ? `<${f.length} bytes>` : String(f).slice(0, 120))).join(' '))
+  : () => {};
+
+function connection(socket) {
+  const counts = { bytesIn: 0, bytesOut: 0, messagesIn: 0, messagesOut: 0, frames: 0, navigations: [] };
+  const send = (...fields) => {
+    if (socket.destroyed) return;
+    trace('>', fields);
+    const data = encode(fields);
+    counts.bytesOut += data.length;
+    counts.messagesOut++;
+    socket.write(data);
+  };
+  let session = null;
+  const early = [];
+  socket.setNoDelay(true);
+  socket.on('error', () => {});
+  socket.on('data', (chunk) => { if (session !== 'probe') counts.bytesIn += chunk.length; });
+  socket.on('data', reader(async (raw) => {
+    const [name, ...args] = raw.map((f) => f.toString('utf8'));
+    trace('<', [name, ...args]);
+    if (!session) {
+      if (name === 'hello') {
+        counts.messagesIn++;
+        session = 'runtime';
+        current = { counts };
+        // Messages that come while Chromium starts wait for it in `early`.
+        runtime(socket, send, args, counts, early).catch(() => socket.destroy());
+      } else if (name === 'probe') {
+        session = 'probe';
+      } else {
+        socket.destroy();
+      }
+      return;
+    }
+    if (session === 'probe') return probe(send, name, args);
+    counts.messagesIn++;
+    if (current?.socket === socket) current.handle(name, args);
+    else early.push([name, args]);
+  }));
+}
+
+async function probe(send, name, args) {
+  try {
+    if (name === 'counts') return send('result', JSON.stringify(current?.counts ?? null));
+    // The browser going away under the program, as a crash would.
+    if (name === 'end') {
+      if (current?.context) await closeBrowser(current.context, current.profileFolder);
+      return send('result', 'true');
+    }
+    if (name === 'eval') {
+      if (!current?.page) return send('error', 'no page');
+      const value = await current.page.evaluate(args[0]);
+      return send('result', JSON.stringify(value ?? null));
+    }
+    send('error', `unknown ${name}`);
+  } catch (error) {
+    send('error', error.message.split('\n')[0]);
+  }
+}
+
+export function listen() {
+  const server = net.createServer(connection);
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => resolve(server));
+  });
+}
+
+// Runs a command with the page side listening; the process ends with it,
+// with the command's exit status unless the caller keeps its own.
+export async function start(command, { ownStatus = false } = {}) {
+  const server = await listen();
+  const child = spawn(command[0], command.slice(1), {
+    stdio: 'inherit',
+    env: { ...process.env, [PORT_VARIABLE]: String(server.address().port) },
+  });
+  child.port = server.address().port;
+  const stop = () => child.kill('SIGTERM');
+  process.on('SIGINT', stop);
+  process.on('SIGTERM', stop);
+  child.on('exit', (code, signal) => {
+    if (!ownStatus) process.exitCode = code ?? (signal ? 128 : 1);
+    server.close();
+    if (current?.context) closeBrowser(current.context, current.profileFolder);
+    Promise.all(closing).finally(() => process.exit());
+  });
+  return child;
+}
+
+if (process.argv[1] === fileURLToPath(import.meta.url)) {
+  if (process.argv.length < 3) {
+    console.error('usage: preview.mjs COMMAND...');
+    process.exit(2);
+  }
+  start(process.argv.slice(2));
+}

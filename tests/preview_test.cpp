@@ -1,0 +1,234 @@
+// The program and the real garden page together, end to end: the real
+// verdalune.exe with the preview runtime (tests/preview-webview2), which shows
+// site/ through Chromium. Each case runs with the runtime's page side
+// listening; the test looks into the page through a probe connection to it,
+// and works the page through the runtime's window, as a person would.
+#include "fake.h"
+#include "harness.h"
+#include "wire.h"
+
+#include <string>
+
+namespace {
+
+constexpr UINT trayMessage = WM_APP + 1;
+
+// The page side's view of the page.
+struct Page {
+    Page() {
+        socket = wire::connectToPreview();
+        REQUIRE(socket != INVALID_SOCKET);
+        wire::sendAll(socket, wire::encode({"probe"}));
+    }
+    ~Page() { closesocket(socket); }
+
+    // A script's value as JSON; empty while there is no page or when it threw.
+    std::string eval(const std::string& script) {
+        wire::Fields answer;
+        if (!wire::sendAll(socket, wire::encode({"eval", script})) || !wire::receive(socket, answer)) return "";
+        return answer.size() == 2 && answer[0] == "result" ? answer[1] : "";
+    }
+
+    bool waitFor(const std::string& condition, int ms = 10000) {
+        return waitUntil([&] { return eval(condition) == "true"; }, ms);
+    }
+
+    // What has gone over the program's connection (bytes, frames, navigations).
+    std::string counts() {
+        wire::Fields answer;
+        wire::sendAll(socket, wire::encode({"counts"}));
+        return wire::receive(socket, answer) && answer.size() == 2 ? answer[1] : "";
+    }
+
+    // Ends the program's browser, as a crash would.
+    bool end() {
+        wire::Fields answer;
+        wire::sendAll(socket, wire::encode({"end"}));
+        return wire::receive(socket, answer) && answer.size() == 2 && answer[1] == "true";
+    }
+
+    // The centre of an element, in page pixels.
+    POINT centre(const std::string& selector) {
+        std::string at = eval("(() => { const r = document.querySelector('" + selector +
+                              "').getBoundingClientRect(); return Math.round(r.x + r.width / 2) * 100000 + Math.round(r.y + r.height / 2); })()");
+        REQUIRE_FALSE(at.empty());
+        long long both = std::stoll(at);
+        return {static_cast<LONG>(both / 100000), static_cast<LONG>(both % 100000)};
+    }
+
+    SOCKET socket;
+};
+
+// The garden shown by the program with the preview runtime and the fake
+// shell, on the wall and drawn. The 24H2 layout: under Wine the Windows 10
+// layout's walk over top-level windows can miss one while another process
+// (here the runtime's) restacks its own, which the shell tests cover.
+struct Garden {
+    Garden() : shell(Shell::win11), app(App::preview) {
+        REQUIRE(app.windows());
+        REQUIRE(page.waitFor("document.getElementById('today-line')?.textContent !== ''", 30000));
+        if (!onWall()) {
+            INFO("shell asked " << shell.asked.load() << " times; a message box is " << (FindWindowW(L"#32770", nullptr) ? "open" : "shut"));
+            FAIL("the garden never reached the wall");
+        }
+    }
+
+    bool onWall() { return waitUntil([&] { return GetParent(app.view) == shell.worker && IsWindowVisible(app.view); }, 10000); }
+    bool inFront() {
+        return waitUntil([&] { return !GetParent(app.view) && IsWindowVisible(app.view) && GetForegroundWindow() == app.view; }, 10000);
+    }
+
+    // The runtime's own window inside the garden window.
+    HWND pageWindow() { return FindWindowExW(app.view, nullptr, L"PreviewWebView2Page", nullptr); }
+
+    void click(POINT at) {
+        HWND window = pageWindow();
+        PostMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+        PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        PostMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    }
+
+    void trayItem(int index) {
+        PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
+        HWND menu = openMenu();
+        REQUIRE(menu);
+        chooseItem(menu, index);
+    }
+
+    Shell shell;
+    App app;
+    Page page;
+};
+
+COLORREF screenPixel(POINT at) {
+    HDC screen = GetDC(nullptr);
+    COLORREF colour = GetPixel(screen, at.x, at.y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+bool alike(COLORREF a, COLORREF b) {
+    auto close = [](int x, int y) { return x - y < 20 && y - x < 20; };
+    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) && close(GetBValue(a), GetBValue(b));
+}
+
+}  // namespace
+
+TEST_CASE("a day planted from the tray goes back to the wall and is there after a restart") {
+    // The profile outlives runs; a line of this run's own tells its day apart.
+    std::wstring note = L"晚霞很美" + std::to_wstring(GetTickCount64() % 100000);
+    {
+        Garden garden;
+        garden.trayItem(0);  // 种下今天
+        REQUIRE(garden.inFront());
+        CHECK(garden.page.waitFor("document.body.dataset.view === 'plant' && !document.getElementById('editor').hidden"));
+        // The editor is on the screen: the panel's own colour where the page
+        // has it, once it has stopped moving.
+        CHECK(garden.page.waitFor("document.getAnimations().length === 0"));
+        std::string paper = garden.page.eval("getComputedStyle(document.querySelector('.panel-editor')).backgroundColor");
+        unsigned r = 0, g = 0, b = 0;
+        REQUIRE(sscanf(paper.c_str(), "\"rgb(%u, %u, %u)\"", &r, &g, &b) == 3);
+        POINT corner = garden.page.centre(".panel-editor h2");
+        corner.x -= 60;  // beside the title, on the panel
+        COLORREF seen = 0;
+        CAPTURE(paper);
+        CAPTURE(seen);
+        CAPTURE(corner.x);
+        CAPTURE(corner.y);
+        CHECK(waitUntil([&] { return alike(seen = screenPixel(corner), RGB(r, g, b)); }, 5000));
+
+        // A mood clicked, a line typed (characters as an input method gives
+        // them), and 种下 clicked, all through the runtime's window.
+        garden.click(garden.page.centre("#mood-grid label:nth-of-type(2)"));
+        CHECK(garden.page.waitFor("document.querySelector('#mood-grid input[value=\"calm\"]').checked"));
+        garden.click(garden.page.centre("#note"));
+        CHECK(garden.page.waitFor("document.activeElement === document.getElementById('note')"));
+        // An earlier run's line for today is there already.
+        CHECK(garden.page.eval("document.getElementById('note').value = ''") == "\"\"");
+        for (wchar_t c : note) PostMessageW(garden.pageWindow(), WM_CHAR, c, 1);
+        CHECK(garden.page.waitFor("document.getElementById('note').value === '" + fake::utf8(note) + "'"));
+        garden.click(garden.page.centre("#editor-plant"));
+        CHECK(garden.onWall());
+        CHECK(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+        CHECK(garden.page.eval("document.getElementById('today-mood').textContent.includes('平静')") == "true");
+
+        garden.trayItem(3);  // 退出 Verdalune
+        CHECK(garden.app.exitCode(10000) == DWORD(0));
+    }
+    Garden again;
+    CHECK(again.page.eval("document.getElementById('today-mood').textContent.includes('平静')") == "true");
+    CHECK(again.page.eval("(() => { const d = new Date(), day = [d.getFullYear(), d.getMonth() + 1, d.getDate()]"
+                          ".map((n) => String(n).padStart(2, '0')).join('-');"
+                          " return JSON.parse(localStorage.getItem('verdalune.garden.v1')).days[day]; })()") ==
+          "{\"mood\":\"calm\",\"note\":\"" + fake::utf8(note) + "\"}");
+}
+
+TEST_CASE("in the real page the guard keeps an outside link out and the close request and Escape send the garden back") {
+    Garden garden;
+    const std::string start = "\"https://verdalune.example/garden/\"";
+    CHECK(garden.page.eval("window.stayed = true") == "true");
+    CHECK(garden.page.eval("(() => { const a = document.createElement('a'); a.id = 'out'; a.href = 'https://example.com/elsewhere';"
+                           " a.textContent = '外面'; a.style.cssText = 'position:fixed;left:200px;top:200px;padding:30px;"
+                           "z-index:99;background:#fff'; document.body.append(a); return true; })()") == "true");
+    garden.click(garden.page.centre("#out"));
+    CHECK(waitUntil([&] { return garden.page.counts().find("{\"uri\":\"https://example.com/elsewhere\",\"cancel\":true}") != std::string::npos; }));
+    Sleep(300);
+    CHECK(garden.page.eval("location.href") == start);
+    CHECK(garden.page.eval("window.stayed") == "true");
+
+    garden.trayItem(0);
+    REQUIRE(garden.inFront());
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'plant'"));
+    PostMessageW(garden.app.view, WM_CLOSE, 0, 0);
+    CHECK(garden.onWall());
+    CHECK(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+
+    garden.trayItem(0);
+    REQUIRE(garden.inFront());
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'plant'"));
+    PostMessageW(garden.pageWindow(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(garden.pageWindow(), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    CHECK(garden.onWall());
+    CHECK(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+    CHECK(garden.app.running());
+
+    // Drawn and left alone, the garden costs the connection nothing at all:
+    // once the last change has settled, five seconds without a byte.
+    std::string before = garden.page.counts();
+    for (int i = 0; i < 10; ++i) {
+        Sleep(1000);
+        std::string now = garden.page.counts();
+        if (now == before) break;
+        before = now;
+    }
+    Sleep(5000);
+    CHECK(garden.page.counts() == before);
+
+    // The browser gone, the program lives on; what it asks of the closed view
+    // is refused quietly.
+    REQUIRE(garden.page.end());
+    garden.trayItem(0);
+    Sleep(500);
+    CHECK(garden.app.running());
+}
+
+TEST_CASE("the preview runtime without Chromium or without its page side is a missing runtime") {
+    const std::wstring install = L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。";
+    SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", L"C:\\no-browser-here");
+    {
+        Shell shell(Shell::win10);
+        App app(App::preview);
+        auto box = takeBox(15000);
+        REQUIRE(box);
+        CHECK(box->text == install);
+        CHECK(app.exitCode() == DWORD(1));
+    }
+    SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", nullptr);
+    SetEnvironmentVariableW(L"PREVIEW_WEBVIEW2_PORT", nullptr);
+    Shell shell(Shell::win10);
+    App app(App::preview);
+    auto box = takeBox();
+    REQUIRE(box);
+    CHECK(box->text == install);
+    CHECK(app.exitCode() == DWORD(1));
+}
