@@ -1,8 +1,10 @@
 # One CTest test per test case, each in a process (and desktop) of its own,
 # listed from the sources so that discovery never runs Wine at build time.
-# add_cases(source [LOCK name] [FIXTURE name])
+# add_cases(source [LOCK name] [FIXTURE name] [TIMEOUT s] [RUNNER command...])
+# RUNNER runs the tests program through a command of its own (which must call
+# Wine itself), instead of CTest's emulator.
 function(add_cases source)
-  cmake_parse_arguments(arg "" "LOCK;FIXTURE" "" ${ARGN})
+  cmake_parse_arguments(arg "" "LOCK;FIXTURE;TIMEOUT" "RUNNER" ${ARGN})
   file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"")
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^TEST_CASE\\(\"([^\"]+)\".*" "\\1" name "${line}")
@@ -15,7 +17,14 @@ function(add_cases source)
         message(FATAL_ERROR "${source}: the test case name \"${name}\" contains \"${bad}\", which doctest reads as part of a pattern; rename the case")
       endif()
     endforeach()
-    add_test(NAME "${name}" COMMAND tests "--test-case=${name}" --no-version=true)
+    if(arg_RUNNER)
+      add_test(NAME "${name}" COMMAND ${arg_RUNNER} "--test-case=${name}" --no-version=true)
+    else()
+      add_test(NAME "${name}" COMMAND tests "--test-case=${name}" --no-version=true)
+    endif()
+    if(arg_TIMEOUT)
+      set_tests_properties("${name}" PROPERTIES TIMEOUT ${arg_TIMEOUT})
+    endif()
     if(arg_LOCK)
       # One instance per session: the program's mutex would turn a second
       # program away.
