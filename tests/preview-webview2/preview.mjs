@@ -62,13 +62,18 @@ function bridge() {
   });
 }
 
-// Chromiums still closing; the process waits for them before it ends.
+// Chromiums still starting or closing; the process waits for them before it
+// ends, so that none outlives it holding the profile.
+const launching = new Set();
 const closing = new Set();
+// Every Chromium that started and has not been closed, with its profile.
+const open = new Map();
 
 // Closes a program's Chromium and takes away the lock links it leaves in the
 // profile if it dies: the program's own tests clear the user data folder from
 // Wine, which stalls on links to Unix sockets.
 function closeBrowser(context, profileFolder) {
+  open.delete(context);
   const done = context.close().catch(() => {}).finally(() => {
     for (const name of ['SingletonLock', 'SingletonSocket', 'SingletonCookie']) rmSync(path.join(profileFolder, name), { force: true });
     closing.delete(done);
@@ -93,8 +98,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
     return;
   }
   let context;
-  try {
-    context = await chromium.launchPersistentContext(profileFolder, {
+  const launch = chromium.launchPersistentContext(profileFolder, {
       executablePath,
       headless: true,
       args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -103,11 +107,17 @@ async function runtime(socket, send, [profile, browser], counts, early) {
       viewport: { width: 800, height: 600 },
       serviceWorkers: 'block',
     });
+  launching.add(launch);
+  try {
+    context = await launch;
   } catch (error) {
     send('refused', `Chromium did not start: ${error.message.split('\n')[0]}`);
     socket.end();
     return;
+  } finally {
+    launching.delete(launch);
   }
+  open.set(context, profileFolder);
   if (socket.destroyed) return closeBrowser(context, profileFolder);
 
   const session = { socket, context, profileFolder, page: null, cdp: null, counts };
@@ -334,8 +344,11 @@ export async function start(command, { ownStatus = false } = {}) {
   child.on('exit', (code, signal) => {
     if (!ownStatus) process.exitCode = code ?? (signal ? 128 : 1);
     server.close();
-    if (current?.context) closeBrowser(current.context, current.profileFolder);
-    Promise.all(closing).finally(() => process.exit());
+    // A browser still starting is let finish, so that it can be closed too:
+    // none may outlive this process holding the profile.
+    Promise.allSettled([...launching])
+      .then(() => Promise.all([...open].map(([context, folder]) => closeBrowser(context, folder)).concat([...closing])))
+      .finally(() => process.exit());
   });
   return child;
 }
