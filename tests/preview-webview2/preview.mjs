@@ -12,7 +12,7 @@
 // connection ("probe") lets tests look into the page. Messages (wire.mjs):
 //
 //   DLL to here: hello <profile folder> <chromium or ""> | map <host> <folder> | bounds <w> <h>
-//     | navigate <uri> | script <id> <text> | post <string|json> <text>
+//     | navigate <uri> | script <id> <text>
 //     | decide <id> <0|1> | focus <0|1> | mouse <type> <x> <y> <button> <buttons> <clicks> <modifiers>
 //     | wheel <x> <y> <dx> <dy> <modifiers> | key <type> <vk> <key> <code> <text> <modifiers> <repeat>
 //     | text <text>
@@ -54,12 +54,10 @@ function bridge() {
       if (json === undefined) throw new TypeError('postMessage: the message cannot be serialised');
       window.__previewPost(isString, isString ? message : json);
     },
+    // The program posts nothing to the page, so no message ever comes.
     addEventListener: (...args) => target.addEventListener(...args),
     removeEventListener: (...args) => target.removeEventListener(...args),
   };
-  Object.defineProperty(window, '__previewDeliver', {
-    value: (data) => target.dispatchEvent(new MessageEvent('message', { data })),
-  });
 }
 
 // Chromiums still starting or closing; the process waits for them before it
@@ -214,9 +212,6 @@ async function runtime(socket, send, [profile, browser], counts, early) {
         .catch(() => ({ result: {} }));
       const value = answer.exceptionDetails ? undefined : answer.result?.value;
       if (id !== '0') send('done', id, value === undefined ? 'null' : JSON.stringify(value));
-    },
-    post(kind, text) {
-      quiet(page.evaluate(([k, t]) => window.__previewDeliver(k === 'string' ? t : JSON.parse(t)), [kind, text]));
     },
     decide(id, cancel) {
       waiting.get(Number(id))?.(cancel === '1');

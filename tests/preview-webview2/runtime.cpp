@@ -191,16 +191,6 @@ INT64 subscribe(Role role, IUnknown* handler) {
     return state.tokens;
 }
 
-void unsubscribe(INT64 token) {
-    for (auto at = state.held.begin(); at != state.held.end(); ++at)
-        if (at->token == token) {
-            IUnknown* handler = at->handler;
-            state.held.erase(at);
-            handler->Release();
-            return;
-        }
-}
-
 void dropHandlers() {
     auto held = std::move(state.held);
     for (Held& each : held) each.handler->Release();
@@ -577,24 +567,6 @@ HRESULT STDMETHODCALLTYPE createController(Object* self, HWND parent, IUnknown* 
 
 // ---- ICoreWebView2Controller ----
 
-HRESULT STDMETHODCALLTYPE getVisible(Object*, BOOL* visible) {
-    if (!visible) return E_POINTER;
-    *visible = state.window && IsWindowVisible(state.window);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE putVisible(Object* self, BOOL visible) {
-    if (!live(self)) return invalidState;
-    if (state.window) ShowWindow(state.window, visible ? SW_SHOWNA : SW_HIDE);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE getBounds(Object*, RECT* bounds) {
-    if (!bounds) return E_POINTER;
-    *bounds = state.bounds;
-    return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE putBounds(Object* self, RECT bounds) {
     if (!live(self)) return invalidState;
     bool resized = bounds.right - bounds.left != state.bounds.right - state.bounds.left ||
@@ -612,20 +584,6 @@ HRESULT STDMETHODCALLTYPE moveFocus(Object* self, int) {
     SetFocus(state.window);
     return S_OK;
 }
-
-HRESULT STDMETHODCALLTYPE getParent(Object*, HWND* parent) {
-    if (!parent) return E_POINTER;
-    *parent = state.window ? GetParent(state.window) : nullptr;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE putParent(Object* self, HWND parent) {
-    if (!live(self)) return invalidState;
-    SetParent(state.window, parent);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE positionChanged(Object*) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE closeController(Object* self) {
     if (!live(self)) return S_OK;
@@ -666,11 +624,6 @@ HRESULT STDMETHODCALLTYPE addHandler(Object* self, IUnknown* handler, INT64* tok
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE removeHandler(Object*, INT64 token) {
-    unsubscribe(token);
-    return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE executeScript(Object* self, const wchar_t* script, IUnknown* handler) {
     if (!script) return E_INVALIDARG;
     if (!live(self)) return invalidState;
@@ -681,20 +634,6 @@ HRESULT STDMETHODCALLTYPE executeScript(Object* self, const wchar_t* script, IUn
         state.scripts[id] = handler;
     }
     send({"script", number(id), utf8(script)});
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE postJson(Object* self, const wchar_t* json) {
-    if (!json) return E_INVALIDARG;
-    if (!live(self)) return invalidState;
-    send({"post", "json", utf8(json)});
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE postString(Object* self, const wchar_t* text) {
-    if (!text) return E_INVALIDARG;
-    if (!live(self)) return invalidState;
-    send({"post", "string", utf8(text)});
     return S_OK;
 }
 
@@ -710,12 +649,6 @@ HRESULT STDMETHODCALLTYPE mapFolder(Object* self, const wchar_t* host, const wch
 HRESULT STDMETHODCALLTYPE getUri(Object* self, wchar_t** out) {
     if (!out) return E_POINTER;
     *out = slots::copy(self->text);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE getCancel(Object* self, BOOL* cancel) {
-    if (!cancel) return E_POINTER;
-    *cancel = self->cancel;
     return S_OK;
 }
 
@@ -762,29 +695,17 @@ void buildVtables() {
         vtables[k][2] = slot(release);
     }
     vtables[Environment][3] = slot(createController);
-    vtables[Controller][3] = slot(getVisible);
-    vtables[Controller][4] = slot(putVisible);
-    vtables[Controller][5] = slot(getBounds);
     vtables[Controller][6] = slot(putBounds);
     vtables[Controller][12] = slot(moveFocus);
-    vtables[Controller][21] = slot(getParent);
-    vtables[Controller][22] = slot(putParent);
-    vtables[Controller][23] = slot(positionChanged);
     vtables[Controller][24] = slot(closeController);
     vtables[Controller][25] = slot(getView);
     vtables[View][5] = slot(navigate);
     vtables[View][7] = slot(addHandler<NavigationStarting>);
-    vtables[View][8] = slot(removeHandler);
     vtables[View][25] = slot(addHandler<ProcessFailed>);
-    vtables[View][26] = slot(removeHandler);
     vtables[View][29] = slot(executeScript);
-    vtables[View][32] = slot(postJson);
-    vtables[View][33] = slot(postString);
     vtables[View][34] = slot(addHandler<MessageReceived>);
-    vtables[View][35] = slot(removeHandler);
     vtables[View][71] = slot(mapFolder);
     vtables[NavigationArgs][3] = slot(getUri);
-    vtables[NavigationArgs][7] = slot(getCancel);
     vtables[NavigationArgs][8] = slot(putCancel);
     vtables[MessageArgs][4] = slot(getJson);
     vtables[MessageArgs][5] = slot(tryGetString);
