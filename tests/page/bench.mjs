@@ -17,6 +17,8 @@ import path from 'node:path';
 import { launch, recordHost, seedOnce, storedValue, yearOfDays, KEY, SITE, TYPES } from './harness.mjs';
 
 const LOADS = 7;
+// A first load is one sample per new renderer: several, for a median.
+const FIRST_LOADS = 5;
 const MENU_OPENS = 5;
 // Long enough for the date check that runs once a minute to fire.
 const IDLE_SECONDS = 65;
@@ -119,11 +121,23 @@ async function metrics(cdp) {
   return Object.fromEntries(list.map((m) => [m.name, m.value]));
 }
 
+// One first load of the garden in a context of its own, so in a new renderer.
+async function firstLoad(browser, base, days) {
+  const context = await browser.newContext({ viewport: VIEWPORT });
+  const page = await context.newPage();
+  await page.addInitScript(recordHost);
+  await page.addInitScript(watchGardenFrame);
+  await page.addInitScript(seedOnce, { key: KEY, value: storedValue(days) });
+  const [load] = await timeLoads(page, `${base}/garden/`, () => window.__posted.length > 0, 1);
+  await context.close();
+  return load;
+}
+
 // Loads `url` LOADS times in one tab; the first load starts a new renderer,
 // as the host's start does, the others show the page's own cost.
-async function timeLoads(page, url, ready) {
+async function timeLoads(page, url, ready, times = LOADS) {
   const loads = [];
-  for (let i = 0; i < LOADS; i++) {
+  for (let i = 0; i < times; i++) {
     await page.goto(url);
     await page.waitForFunction(ready);
     await page.waitForFunction(() => performance.getEntriesByName('first-paint').length > 0
@@ -139,6 +153,7 @@ async function timeLoads(page, url, ready) {
 
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
 const ms = (x) => `${x.toFixed(0)} ms`;
+const spread = (xs) => `${ms(median(xs))} (${xs.map((x) => x.toFixed(0)).join(', ')})`;
 
 const server = await serveOnLoopback();
 const base = `http://127.0.0.1:${server.address().port}`;
@@ -146,6 +161,11 @@ const browser = await launch();
 try {
   const floorContext = await browser.newContext({ viewport: VIEWPORT });
   const floor = await timeLoads(await floorContext.newPage(), `${base}/floor/`, () => document.readyState === 'complete');
+  // Pages of the browser's own address bar would share the CPU with every
+  // first load below (see launch in harness.mjs).
+  const { targetInfos } = await (await browser.newBrowserCDPSession()).send('Target.getTargets');
+  const ui = targetInfos.filter((t) => t.type === 'browser_ui').map((t) => t.url);
+  if (ui.length) throw new Error(`the browser loaded its own pages (${ui.join(', ')}): update the features launch() turns off`);
   await floorContext.close();
 
   const results = [];
@@ -160,13 +180,15 @@ try {
     const cdp = await context.newCDPSession(page);
     await cdp.send('Performance.enable');
     const loads = await timeLoads(page, `${base}/garden/`, () => window.__posted.length > 0);
+    const first = [loads[0]];
+    while (first.length < FIRST_LOADS) first.push(await firstLoad(browser, base, days));
     const flowers = await page.locator('#garden .flower').count();
     const menu = await timeMenu(page);
     await cdp.send('HeapProfiler.collectGarbage');
     const heap = (await metrics(cdp)).JSHeapUsedSize;
     const cpu = [];
     for (let i = 0; i < 3; i++) cpu.push(await cpuToFlowers(browser, base, days));
-    results.push({ name, days: Object.keys(days).length, flowers, loads, menu, heap, cpu, page, cdp, context });
+    results.push({ name, days: Object.keys(days).length, flowers, loads, first, menu, heap, cpu, page, cdp, context });
   }
 
   // Idle: the one-year garden left alone on the wall, through a minute check.
@@ -190,10 +212,10 @@ try {
     const big = r.name !== '1 year';
     rows.push(
       [`${r.name}: ${r.days} days, ${r.flowers} on the wall`, '', ''],
-      ['  first paint, first load (new renderer)', ms(r.loads[0].paint), '≤ 200 ms'],
+      [`  first paint, first load (median of ${r.first.length})`, spread(r.first.map((l) => l.paint)), '≤ 200 ms'],
       ['  first paint, later loads (median)', ms(median(warm.map((l) => l.paint))), '≤ 200 ms'],
       ['  garden drawn, later loads (median)', ms(median(warm.map((l) => l.drawn))), ''],
-      ['  flowers shown, first load', ms(r.loads[0].shown), big ? '≤ 300 ms' : '≤ 250 ms'],
+      [`  flowers shown, first load (median of ${r.first.length})`, spread(r.first.map((l) => l.shown)), big ? '≤ 300 ms' : '≤ 250 ms'],
       ['  flowers shown, later loads (median)', ms(median(warm.map((l) => l.shown))), ''],
       ['  main-thread CPU to flowers shown, first load', `${ms(median(r.cpu))} (median of ${r.cpu.length})`, ''],
       [`  menu open, median of ${MENU_OPENS}`, `${ms(median(r.menu))} (${r.menu.map((t) => t.toFixed(0)).join(', ')})`, big ? '≤ 150 ms' : ''],

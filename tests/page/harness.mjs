@@ -26,12 +26,27 @@ export const TYPES = {
   '.json': 'application/json',
 };
 
+// Headless Chromium is the whole browser with its windows hidden, and it
+// loads the pop-up pages of its address bar into every new window: well over
+// a hundred scripts, which here took the two cores from the garden's first
+// load. WebView2 has no address bar, so they are switched off. Chromium
+// heeds only the last --disable-features, so Playwright's own list (as of
+// the version in package-lock.json) is repeated.
+const PLAYWRIGHT_OFF = [
+  'AvoidUnnecessaryBeforeUnloadCheckSync', 'DestroyProfileOnBrowserClose', 'HttpsUpgrades',
+  'HttpsFirstBalancedModeAutoEnable', 'LensOverlay', 'MediaRouter', 'PaintHolding',
+  'ThirdPartyStoragePartitioning', 'AvoidCorsURLLoaderRestartOnRedirect', 'TcpPortRandomizationWin',
+  'OptimizationHints', 'NetworkTimeServiceQuerying', 'AimEnabled', 'PreconnectToSearch',
+];
+const BROWSER_UI_OFF = ['WebUIOmniboxPopup', 'WebUIOmniboxAimPopup'];
+
 export function launch() {
   return chromium.launch({
     executablePath: process.env.CHROMIUM_PATH || '/usr/bin/chromium',
     args: [
       '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      `--disable-features=${[...PLAYWRIGHT_OFF, ...BROWSER_UI_OFF].join(',')}`,
     ],
   });
 }
