@@ -44,7 +44,7 @@ export function noteLength(text) {
 }
 
 function checkFields(obj, allowed, where) {
-  for (const field of Object.keys(obj)) {
+  for (const field in obj) {
     if (!allowed.has(field)) return `${where}有无法识别的内容“${shown(field)}”`;
   }
   return null;
@@ -133,12 +133,14 @@ export function fromStored(text) {
     return whole('保存的内容里找不到每天的记录');
   }
   const days = new Map();
-  const bad = {};
-  const extra = {};
+  // Keys come from the stored text: "__proto__" must stay a key like any other.
+  const bad = Object.create(null);
+  const extra = Object.create(null);
   let error = null;
   let sorted = true; // as this page writes it
   let last = '';
-  for (const [key, value] of Object.entries(root.days)) {
+  for (const key in root.days) {
+    const value = root.days[key];
     const read = readEntry(key, value, newer);
     if (read.entry) {
       days.set(key, read.entry);

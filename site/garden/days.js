@@ -1,7 +1,6 @@
 // Days are kept as local calendar dates in the form YYYY-MM-DD: the garden
 // follows the user's wall clock, not UTC, so a day starts at local midnight.
 
-const KEY_SHAPE = /^(\d{4})-(\d{2})-(\d{2})$/;
 const WEEKDAYS = ['日', '一', '二', '三', '四', '五', '六'];
 
 const pad = (n) => String(n).padStart(2, '0');
@@ -11,15 +10,26 @@ export function keyOf(date) {
 }
 
 // Returns { y, m, d } (m from 1) for a real calendar date, otherwise null.
+// Read digit by digit rather than by a pattern: it runs for every stored day
+// at start.
 export function parseKey(key) {
-  if (typeof key !== 'string') return null;
-  const match = KEY_SHAPE.exec(key);
-  if (!match) return null;
-  const y = Number(match[1]);
-  const m = Number(match[2]);
-  const d = Number(match[3]);
-  if (m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) return null;
+  if (typeof key !== 'string' || key.length !== 10 || key[4] !== '-' || key[7] !== '-') return null;
+  const y = digits(key, 0, 4);
+  const m = digits(key, 5, 7);
+  const d = digits(key, 8, 10);
+  if (y < 0 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) return null;
   return { y, m, d };
+}
+
+// The number written in key[from, to), or -1 if any of it is not a digit.
+function digits(key, from, to) {
+  let n = 0;
+  for (let i = from; i < to; i++) {
+    const c = key.charCodeAt(i) - 48;
+    if (c < 0 || c > 9) return -1;
+    n = n * 10 + c;
+  }
+  return n;
 }
 
 const MONTH_DAYS = [31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31];

@@ -16,7 +16,7 @@ describe('calendar', () => {
   test('only real calendar dates in the exact form are days', () => {
     for (const good of ['2024-02-29', '2025-12-31', '2025-01-01']) assert.ok(parseKey(good), good);
     for (const bad of ['2025-02-29', '2025-04-31', '2025-13-01', '2025-00-10', '2025-06-00', '2025-6-1',
-      ' 2025-06-01', '2025-06-01T00:00', '20250601', '', null, 20250601]) {
+      ' 2025-06-01', '2025-06-01T00:00', '20250601', '202５-06-01', '2025-06-0١', '2025/06/01', '', null, 20250601]) {
       assert.equal(parseKey(bad), null, String(bad));
     }
   });
@@ -98,6 +98,9 @@ describe('stored and backed-up data', () => {
     assert.equal(read.unread, 3);
     assert.match(read.error, /2025-06-03 的心情“meh”无法识别/);
     assert.deepEqual(JSON.parse(leftover(read)), { theme: 'dark', version: 1, days: bad }, 'the bad part, untouched');
+    const proto = fromStored('{"version":1,"days":{"__proto__":{"mood":"happy"},"2025-06-01":{"mood":"calm"}},"__proto__":1}');
+    assert.equal(proto.unread, 1);
+    assert.equal(leftover(proto), '{"__proto__":1,"version":1,"days":{"__proto__":{"mood":"happy"}}}', 'a key like any other');
 
     const newer = fromStored(JSON.stringify({ version: 2, days: { ...good, '2025-06-06': { mood: 'calm', weather: 'sun' }, '2025-06-07': { mood: 'bored' } } }));
     assert.equal(newer.newer, true);
