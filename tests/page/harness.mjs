@@ -40,14 +40,17 @@ const PLAYWRIGHT_OFF = [
 ];
 const BROWSER_UI_OFF = ['WebUIOmniboxPopup', 'WebUIOmniboxAimPopup'];
 
+// Also what the preview runtime starts Chromium with.
+export const CHROMIUM_ARGS = [
+  '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  `--disable-features=${[...PLAYWRIGHT_OFF, ...BROWSER_UI_OFF].join(',')}`,
+];
+
 export function launch() {
   return chromium.launch({
     executablePath: process.env.CHROMIUM_PATH || '/usr/bin/chromium',
-    args: [
-      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      `--disable-features=${[...PLAYWRIGHT_OFF, ...BROWSER_UI_OFF].join(',')}`,
-    ],
+    args: ['--headless', ...CHROMIUM_ARGS],
   });
 }
 

@@ -29,6 +29,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 import { encode, reader } from './wire.mjs';
+import { CHROMIUM_ARGS } from '../page/harness.mjs';
 
 export const PORT_VARIABLE = 'PREVIEW_WEBVIEW2_PORT';
 
@@ -99,8 +100,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
   const launch = chromium.launchPersistentContext(profileFolder, {
       executablePath,
       headless: true,
-      args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', '--hide-scrollbars'],
+      args: [...CHROMIUM_ARGS, '--hide-scrollbars'],
       locale: 'zh-CN',
       viewport: { width: 800, height: 600 },
       serviceWorkers: 'block',
