@@ -121,8 +121,10 @@ async function metrics(cdp) {
   return Object.fromEntries(list.map((m) => [m.name, m.value]));
 }
 
-// One first load of the garden in a context of its own, so in a new renderer.
+// One first load of the garden in a context of its own, so in a new renderer,
+// once the processes of the context before it have ended.
 async function firstLoad(browser, base, days) {
+  await new Promise((resolve) => setTimeout(resolve, 1000));
   const context = await browser.newContext({ viewport: VIEWPORT });
   const page = await context.newPage();
   await page.addInitScript(recordHost);
