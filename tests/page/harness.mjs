@@ -31,7 +31,8 @@ export const TYPES = {
 // a hundred scripts, which here took the two cores from the garden's first
 // load. WebView2 has no address bar, so they are switched off. Chromium
 // heeds only the last --disable-features, so Playwright's own list (as of
-// the version in package-lock.json) is repeated.
+// the version in package-lock.json, less two that only Edge knows) is
+// repeated.
 const PLAYWRIGHT_OFF = [
   'AvoidUnnecessaryBeforeUnloadCheckSync', 'DestroyProfileOnBrowserClose', 'HttpsUpgrades',
   'HttpsFirstBalancedModeAutoEnable', 'LensOverlay', 'MediaRouter', 'PaintHolding',
