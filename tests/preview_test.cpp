@@ -1,5 +1,5 @@
 // The program and the real garden page together, end to end: the real
-// verdalune.exe with the preview runtime (tests/preview-webview2), which shows
+// verdalune.exe with the preview runtime (tools/preview-webview2), which shows
 // site/ through Chromium. Each case runs with the runtime's page side
 // listening; the test looks into the page through a probe connection to it,
 // and works the page through the runtime's window, as a person would.

@@ -1,5 +1,5 @@
 // What both of our runtimes (the stand-in here and the preview in
-// tests/preview-webview2/) share: objects whose vtables are plain arrays
+// tools/preview-webview2/) share: objects whose vtables are plain arrays
 // filled by published slot number, never through the program's own interface
 // declarations, so that a wrong slot in the program's header calls the wrong
 // function instead of agreeing with itself; handlers called the same way; and

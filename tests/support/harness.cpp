@@ -209,7 +209,7 @@ App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? 
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy_file(here().parent_path() / L"verdalune.exe", folder / L"verdalune.exe");
-    fs::copy_file(here() / (site == preview ? L"preview/WebView2Loader.dll" : L"WebView2Loader.dll"), folder / L"WebView2Loader.dll");
+    fs::copy_file((site == preview ? here().parent_path() / L"tools/preview/WebView2Loader.dll" : here() / L"WebView2Loader.dll"), folder / L"WebView2Loader.dll");
     // The source tree, seen from Wine.
     if (site == preview) fs::copy(fs::path(L"Z:" SOURCE_DIR) / L"site", folder / L"site", fs::copy_options::recursive);
     log = folder / L"runtime.log";

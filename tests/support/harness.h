@@ -70,7 +70,7 @@ void dismissMenu(HWND menu);
 // The program, copied into a folder of its own with the stand-in runtime and
 // started on the test desktop. It dies with the test if the test fails.
 // `preview` copies the real site/ and the preview runtime instead, whose page
-// side (tests/preview-webview2/preview.mjs) must be listening.
+// side (tools/preview-webview2/preview.mjs) must be listening.
 struct App {
     enum SiteKind { fullSite, noSite, noEntry, entryFolder, preview };
     explicit App(SiteKind site = fullSite, const wchar_t* failure = nullptr, bool start = true);

@@ -66,7 +66,7 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
     RegisterClassW(&c);  // fails harmlessly once registered
     DWORD style = parent && parent != HWND_MESSAGE ? WS_CHILD | WS_VISIBLE : WS_POPUP;
     // For people, the workers are see-through: around the tiles, and where
-    // the garden is (see showMirror in tests/preview-webview2/runtime.cpp).
+    // the garden is (see showMirror in tools/preview-webview2/runtime.cpp).
     bool clear = forPeople && !parent && type == std::wstring_view(L"WorkerW");
     HWND window = CreateWindowExW(parent ? 0 : WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | (clear ? WS_EX_LAYERED : 0), type, L"", style,
                                   at.left, at.top, at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);

@@ -42,7 +42,7 @@ struct Shell {
         hung,      // as win11, but Progman's thread never answers 0x052C
     };
     explicit Shell(Layout layout, POINT workerAt = {0, 0}) : Shell(layout, workerAt, false) {}
-    // For a person to look at (tests/fake-shell): a few icon tiles on a see-through
+    // For a person to look at (tools/fake-shell): a few icon tiles on a see-through
     // icon layer, nothing painted over the wallpaper, and no taskbar of its own,
     // so that Wine's shows the tray.
     struct ForPeople {};

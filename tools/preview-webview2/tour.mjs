@@ -1,7 +1,7 @@
 // Walks through the garden as a person would, for scripts/run on a machine
 // without a display: leaves screenshots of the Wine screen (Xvfb) in DIR.
 //
-//   node tests/preview-webview2/tour.mjs DIR COMMAND...
+//   node tools/preview-webview2/tour.mjs DIR COMMAND...
 //
 // The page is driven from its side, with the same script call that the tray
 // menu's 种下今天 makes the program run.

@@ -2,7 +2,7 @@
 // preview WebView2Loader.dll, for seeing the real garden under Wine. It is
 // not WebView2 and is never shipped.
 //
-//   node tests/preview-webview2/preview.mjs COMMAND...
+//   node tools/preview-webview2/preview.mjs COMMAND...
 //
 // listens on one loopback port, runs COMMAND with PREVIEW_WEBVIEW2_PORT set to
 // it, and ends with COMMAND's exit status. Each program that loads the
@@ -29,7 +29,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 import { encode, reader } from './wire.mjs';
-import { CHROMIUM_ARGS } from '../page/harness.mjs';
+import { CHROMIUM_ARGS } from '../../tests/page/harness.mjs';
 
 export const PORT_VARIABLE = 'PREVIEW_WEBVIEW2_PORT';
 

@@ -14,7 +14,7 @@
 import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';
 import path from 'node:path';
-import { launch, recordHost, seedOnce, storedValue, yearOfDays, KEY, SITE, TYPES } from './harness.mjs';
+import { launch, recordHost, seedOnce, storedValue, yearOfDays, KEY, SITE, TYPES } from '../../tests/page/harness.mjs';
 
 const LOADS = 7;
 // A first load is one sample per new renderer: several, for a median.

@@ -2,7 +2,7 @@
 // crosses the preview runtime's connection, and the CPU time and wake-ups of
 // the program's process under Wine. Prints figures.
 //
-//   scripts/wine-session node tests/preview-webview2/idle.mjs SECONDS COMMAND...
+//   scripts/wine-session node tools/preview-webview2/idle.mjs SECONDS COMMAND...
 //   (COMMAND as for tour.mjs; scripts/run makes build/run-preview/)
 import { readFileSync, readdirSync } from 'node:fs';
 import { start, session, events } from './preview.mjs';
