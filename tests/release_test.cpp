@@ -32,12 +32,19 @@ std::string_view resource(HMODULE module, const wchar_t* name, const wchar_t* ty
     return {static_cast<const char*>(LockResource(LoadResource(module, found))), SizeofResource(module, found)};
 }
 
-// A string of the version resource, read as Explorer's Properties reads it.
+// A string of the version resource, read as Explorer's Properties reads it:
+// in the language and code page the translation table names first, which
+// must be Simplified Chinese.
 std::wstring versionText(const std::vector<BYTE>& info, const wchar_t* name) {
-    void* value = nullptr;
+    WORD* translation = nullptr;
     UINT size = 0;
-    std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
-    if (!VerQueryValueW(info.data(), path.c_str(), &value, &size) || !size) return L"<none>";
+    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) || size < 4 ||
+        translation[0] != 0x0804)
+        return L"<no Simplified Chinese>";
+    wchar_t path[96];
+    swprintf(path, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], name);
+    void* value = nullptr;
+    if (!VerQueryValueW(info.data(), path, &value, &size) || !size) return L"<none>";
     return static_cast<const wchar_t*>(value);
 }
 
@@ -49,6 +56,25 @@ std::array<int, 4> pixel(const BYTE* rows, UINT width, UINT x, UINT y) {
 
 // The flower's heart is warm yellow; the icon's corners are transparent.
 bool isHeart(std::array<int, 4> c) { return c[0] > 230 && c[1] > 180 && c[1] < 225 && c[2] < 120 && c[3] > 240; }
+
+// The icon drawn at 256x256 is the flower: a warm heart, transparent corners.
+void checkFlower(HMODULE module, const wchar_t* name) {
+    auto big = static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, 256, 256, 0));
+    REQUIRE(big);
+    ICONINFO parts{};
+    REQUIRE(GetIconInfo(big, &parts));
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 256, -256, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<BYTE> rows(256 * 256 * 4);
+    HDC screen = GetDC(nullptr);
+    CHECK(GetDIBits(screen, parts.hbmColor, 0, 256, rows.data(), &format, DIB_RGB_COLORS) == 256);
+    ReleaseDC(nullptr, screen);
+    CHECK(isHeart(pixel(rows.data(), 256, 128, 112)));
+    CHECK(pixel(rows.data(), 256, 2, 2)[3] == 0);
+    DeleteObject(parts.hbmColor);
+    DeleteObject(parts.hbmMask);
+    DestroyIcon(big);
+}
 
 // The unzipped release, copied where the user might unzip it, with the
 // stand-in runtime in place of the vendor's loader so that it can start here.
@@ -201,7 +227,6 @@ TEST_CASE("the released program carries its manifest and version and a compresse
     CHECK(fixed->dwFileVersionMS == MAKELONG(numbers[1], numbers[0]));
     CHECK(fixed->dwFileVersionLS == MAKELONG(numbers[3], numbers[2]));
     CHECK(fixed->dwFileType == DWORD(VFT_APP));
-    std::wstring version(VERSION_TEXT, VERSION_TEXT + std::strlen(VERSION_TEXT));
     CHECK(versionText(info, L"ProductName") == L"Verdalune");
     CHECK(versionText(info, L"FileDescription") == L"Verdalune 情绪花园");
     CHECK(versionText(info, L"FileVersion") == version);
@@ -219,22 +244,30 @@ TEST_CASE("the released program carries its manifest and version and a compresse
 
     HICON icon = LoadIconW(module, MAKEINTRESOURCEW(1));
     CHECK(icon);
-    auto big = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, 256, 256, 0));
-    REQUIRE(big);
-    ICONINFO parts{};
-    REQUIRE(GetIconInfo(big, &parts));
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 256, -256, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<BYTE> rows(256 * 256 * 4);
-    HDC screen = GetDC(nullptr);
-    CHECK(GetDIBits(screen, parts.hbmColor, 0, 256, rows.data(), &format, DIB_RGB_COLORS) == 256);
-    ReleaseDC(nullptr, screen);
-    CHECK(isHeart(pixel(rows.data(), 256, 128, 112)));
-    CHECK(pixel(rows.data(), 256, 2, 2)[3] == 0);
-    DeleteObject(parts.hbmColor);
-    DeleteObject(parts.hbmMask);
-    DestroyIcon(big);
+    checkFlower(module, MAKEINTRESOURCEW(1));
     FreeLibrary(module);
+}
+
+TEST_CASE("the setup carries the flower and the version") {
+    fs::path exe = setupExe();
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    REQUIRE(module);
+    // The icon Explorer shows is the first group.
+    const wchar_t* first = nullptr;
+    EnumResourceNamesW(module, RT_GROUP_ICON, [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+        *reinterpret_cast<const wchar_t**>(found) = name;
+        return FALSE;
+    }, reinterpret_cast<LONG_PTR>(&first));
+    REQUIRE(first);
+    checkFlower(module, first);
+    FreeLibrary(module);
+
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+    REQUIRE(!info.empty());
+    REQUIRE(GetFileVersionInfoW(exe.c_str(), 0, DWORD(info.size()), info.data()));
+    CHECK(versionText(info, L"ProductName") == L"Verdalune");
+    CHECK(versionText(info, L"FileDescription") == L"Verdalune 情绪花园 安装程序");
+    CHECK(versionText(info, L"ProductVersion") == version);
 }
 
 TEST_CASE("the release starts from a folder named in Chinese with spaces and shows its icon and themed boxes") {
