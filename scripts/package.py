@@ -1,29 +1,36 @@
 #!/usr/bin/env python3
-"""Builds the release and writes dist/verdalune-<version>-win-x64.zip.
+"""Builds the release: dist/verdalune-<version>-win-x64.zip and, beside it,
+dist/verdalune-<version>-setup.exe.
 
 Usage: scripts/package.py --loader PATH [--preset mingw|msvc] [--out DIR] [--no-build]
 
 The zip holds verdalune.exe, WebView2Loader.dll, site/, 使用说明.txt and
-SHA256SUMS. The loader is the vendor's redistributable one from the WebView2
-SDK: PATH is the SDK package (.nupkg) or the x64 WebView2Loader.dll taken from
-it. Our own test runtimes are refused. The version is CMake's project version.
+SHA256SUMS; the setup (res/setup.nsi, built with NSIS's makensis) installs the
+same files but the checksums. The loader is the vendor's redistributable one
+from the WebView2 SDK: PATH is the SDK package (.nupkg) or the x64
+WebView2Loader.dll taken from it. Our own test runtimes are refused. The
+version is CMake's project version.
 
 On Linux, scripts/package installs what this needs and then runs it. On
-Windows, run it with the msvc preset from a Developer Command Prompt for x64.
---no-build packages what the preset's build folder already holds.
+Windows, run it with the msvc preset from a Developer Command Prompt for x64,
+with NSIS 3 installed. --no-build packages what the preset's build folder
+already holds.
 """
 import argparse
 import hashlib
 import io
 import re
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 EXE_LIMIT = 1_300_000  # bytes
+SETUP_LIMIT = 1_500_000  # bytes
 NUPKG_LOADER = "build/native/x64/WebView2Loader.dll"
 WHERE = ("The loader comes with the WebView2 SDK, the NuGet package Microsoft.Web.WebView2\n"
          "(https://www.nuget.org/packages/Microsoft.Web.WebView2). Pass its .nupkg, or the\n"
@@ -92,6 +99,26 @@ def loader(path):
     return data
 
 
+def makensis():
+    found = shutil.which("makensis") or shutil.which("makensis", path=r"C:\Program Files (x86)\NSIS")
+    if not found: raise Refused("makensis is missing: the setup is built with NSIS 3 (Debian's nsis package).")
+    return found
+
+
+def setup(nsis, files, version, target):
+    """Builds the setup from the files it installs."""
+    with tempfile.TemporaryDirectory() as staging:
+        for name, data in files.items():
+            path = Path(staging, name)
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+        size_kb = (sum(len(data) for data in files.values()) + 1023) // 1024
+        numbers = (version.split(".") + ["0"] * 4)[:4]
+        subprocess.run([nsis, "-V2", "-WX", "-INPUTCHARSET", "UTF8", f"-DVERSION={version}", f"-DVERSION4={'.'.join(numbers)}",
+                        f"-DFILES={staging}", f"-DSIZE_KB={size_kb}", f"-DOUTFILE={target}", str(ROOT / "res/setup.nsi")],
+                       check=True)
+
+
 def build(preset):
     subprocess.run(["cmake", "--preset", preset], cwd=ROOT, check=True)
     subprocess.run(["cmake", "--build", "--preset", preset, "--target", "verdalune"], cwd=ROOT, check=True)
@@ -108,6 +135,7 @@ def main():
         if not args.loader: raise NotTheLoader("No loader given.")
         if not args.loader.is_file(): raise NotTheLoader(f"{args.loader} does not exist.")
         dll = loader(args.loader)  # before the build: a wrong file should fail fast
+        nsis = makensis()
 
         if not args.no_build: build(args.preset)
         binary = ROOT / ("build" if args.preset == "mingw" else "build-msvc")
@@ -126,6 +154,7 @@ def main():
     for path in sorted((ROOT / "site").rglob("*")):
         if path.is_file() and not any(part.startswith(".") for part in path.parts):
             files[path.relative_to(ROOT).as_posix()] = path.read_bytes()
+    installed = dict(files)
     files["SHA256SUMS"] = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in files.items()).encode()
 
     args.out.mkdir(parents=True, exist_ok=True)
@@ -136,8 +165,16 @@ def main():
         for name, data in files.items():
             archive.writestr(name, data)
     target.write_bytes(buffer.getvalue())
-    print(f"{target.relative_to(ROOT) if target.is_relative_to(ROOT) else target}: {target.stat().st_size:,} bytes, "
-          f"verdalune.exe {len(exe):,} bytes")
+    setup_exe = args.out / f"verdalune-{version}-setup.exe"
+    setup(nsis, installed, version, setup_exe.resolve())
+    setup_size = setup_exe.stat().st_size
+    if setup_size > SETUP_LIMIT:
+        setup_exe.unlink()
+        sys.exit(f"package: {setup_exe.name} is {setup_size:,} bytes, over the limit of {SETUP_LIMIT:,}.")
+
+    def shown(path): return path.relative_to(ROOT) if path.is_relative_to(ROOT) else path
+    print(f"{shown(target)}: {target.stat().st_size:,} bytes, verdalune.exe {len(exe):,} bytes")
+    print(f"{shown(setup_exe)}: {setup_size:,} bytes")
 
 
 if __name__ == "__main__":

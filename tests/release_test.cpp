@@ -1,13 +1,17 @@
 // The release as a user unzips it (tests/release/check.py makes it): what
 // Windows reads from the program file, and the program started from a folder
-// whose path has Chinese characters and spaces.
+// whose path has Chinese characters and spaces. Then the setup as a user runs
+// it: installed, upgraded over the running program and uninstalled, silently.
 #include "harness.h"
 #include "version.h"
 
+#include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <string_view>
 
 namespace fs = std::filesystem;
@@ -28,12 +32,19 @@ std::string_view resource(HMODULE module, const wchar_t* name, const wchar_t* ty
     return {static_cast<const char*>(LockResource(LoadResource(module, found))), SizeofResource(module, found)};
 }
 
-// A string of the version resource, read as Explorer's Properties reads it.
+// A string of the version resource, read as Explorer's Properties reads it:
+// in the language and code page the translation table names first, which
+// must be Simplified Chinese.
 std::wstring versionText(const std::vector<BYTE>& info, const wchar_t* name) {
-    void* value = nullptr;
+    WORD* translation = nullptr;
     UINT size = 0;
-    std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
-    if (!VerQueryValueW(info.data(), path.c_str(), &value, &size) || !size) return L"<none>";
+    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) || size < 4 ||
+        translation[0] != 0x0804)
+        return L"<no Simplified Chinese>";
+    wchar_t path[96];
+    swprintf(path, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], name);
+    void* value = nullptr;
+    if (!VerQueryValueW(info.data(), path, &value, &size) || !size) return L"<none>";
     return static_cast<const wchar_t*>(value);
 }
 
@@ -45,6 +56,25 @@ std::array<int, 4> pixel(const BYTE* rows, UINT width, UINT x, UINT y) {
 
 // The flower's heart is warm yellow; the icon's corners are transparent.
 bool isHeart(std::array<int, 4> c) { return c[0] > 230 && c[1] > 180 && c[1] < 225 && c[2] < 120 && c[3] > 240; }
+
+// The icon drawn at 256x256 is the flower: a warm heart, transparent corners.
+void checkFlower(HMODULE module, const wchar_t* name) {
+    auto big = static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, 256, 256, 0));
+    REQUIRE(big);
+    ICONINFO parts{};
+    REQUIRE(GetIconInfo(big, &parts));
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 256, -256, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<BYTE> rows(256 * 256 * 4);
+    HDC screen = GetDC(nullptr);
+    CHECK(GetDIBits(screen, parts.hbmColor, 0, 256, rows.data(), &format, DIB_RGB_COLORS) == 256);
+    ReleaseDC(nullptr, screen);
+    CHECK(isHeart(pixel(rows.data(), 256, 128, 112)));
+    CHECK(pixel(rows.data(), 256, 2, 2)[3] == 0);
+    DeleteObject(parts.hbmColor);
+    DeleteObject(parts.hbmMask);
+    DestroyIcon(big);
+}
 
 // The unzipped release, copied where the user might unzip it, with the
 // stand-in runtime in place of the vendor's loader so that it can start here.
@@ -74,6 +104,106 @@ std::wstring commonControls(DWORD process) {
     return path;
 }
 
+const std::wstring version(VERSION_TEXT, VERSION_TEXT + std::strlen(VERSION_TEXT));
+const wchar_t* const uninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Verdalune";
+const wchar_t* const runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+fs::path knownFolder(REFKNOWNFOLDERID id) {
+    PWSTR path = nullptr;
+    SHGetKnownFolderPath(id, 0, nullptr, &path);
+    fs::path folder(path);
+    CoTaskMemFree(path);
+    return folder;
+}
+
+fs::path installed() { return knownFolder(FOLDERID_LocalAppData) / L"Programs" / L"Verdalune"; }
+fs::path garden() { return knownFolder(FOLDERID_LocalAppData) / L"Verdalune"; }
+fs::path shortcut() { return knownFolder(FOLDERID_Programs) / L"Verdalune 情绪花园.lnk"; }
+fs::path setupExe() { return testsFolder() / L"packaged" / L"dist" / (L"verdalune-" + version + L"-setup.exe"); }
+fs::path standInSetup() { return testsFolder() / L"packaged" / L"stand-in-setup.exe"; }
+
+std::wstring regText(const wchar_t* key, const wchar_t* name) {
+    wchar_t value[1024];
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value, &size)) return L"<none>";
+    return value;
+}
+
+std::optional<DWORD> regNumber(const wchar_t* key, const wchar_t* name) {
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size)) return std::nullopt;
+    return value;
+}
+
+bool keyExists(const wchar_t* key) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &opened)) return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+std::string bytesOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs a setup or an uninstaller on the test desktop, in a job that ends with
+// the test (so does any program it starts), and returns its exit code.
+DWORD run(const fs::path& exe, const std::wstring& arguments) {
+    static HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        return made;
+    }();
+    std::wstring desk = L"WinSta0\\" + desktopName();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desk.data();
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"\"" + exe.wstring() + L"\" " + arguments;
+    REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                           testsFolder().c_str(), &startup, &process));
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    WaitForSingleObject(process.hProcess, 40000);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// A silent uninstaller hands its work to a copy of itself in the temporary
+// folder and returns at once; the uninstall entry goes last.
+void uninstall(const std::wstring& arguments) {
+    REQUIRE(run(installed() / L"uninstall.exe", arguments) == 0);
+    CHECK(waitUntil([] { return !keyExists(uninstallKey); }, 20000));
+    CHECK(waitUntil([] { return !fs::exists(installed()); }, 5000));
+    CHECK(!fs::exists(shortcut()));
+    CHECK(regText(runKey, L"Verdalune") == L"<none>");
+}
+
+// The installed program started as a user would, with the stand-in runtime
+// in the loader's place; its runtime log lives outside the installed folder.
+void startInstalled(App& app) {
+    fs::remove_all(app.folder);
+    app.folder = installed();
+    app.log = fs::temp_directory_path() / (L"verdalune-setup-" + desktopName() + L".log");
+    fs::copy_file(testsFolder() / L"WebView2Loader.dll", app.folder / L"WebView2Loader.dll", fs::copy_options::overwrite_existing);
+    app.start();
+}
+
+// The process behind the program's owner window, once one shows.
+HANDLE ownerProcess(int ms) {
+    HWND owner = nullptr;
+    waitUntil([&] { return (owner = findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单")) != nullptr; }, ms);
+    DWORD id = 0;
+    if (owner) GetWindowThreadProcessId(owner, &id);
+    return id ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id) : nullptr;
+}
+
 }  // namespace
 
 TEST_CASE("the released program carries its manifest and version and a compressed icon") {
@@ -97,7 +227,6 @@ TEST_CASE("the released program carries its manifest and version and a compresse
     CHECK(fixed->dwFileVersionMS == MAKELONG(numbers[1], numbers[0]));
     CHECK(fixed->dwFileVersionLS == MAKELONG(numbers[3], numbers[2]));
     CHECK(fixed->dwFileType == DWORD(VFT_APP));
-    std::wstring version(VERSION_TEXT, VERSION_TEXT + std::strlen(VERSION_TEXT));
     CHECK(versionText(info, L"ProductName") == L"Verdalune");
     CHECK(versionText(info, L"FileDescription") == L"Verdalune 情绪花园");
     CHECK(versionText(info, L"FileVersion") == version);
@@ -115,22 +244,30 @@ TEST_CASE("the released program carries its manifest and version and a compresse
 
     HICON icon = LoadIconW(module, MAKEINTRESOURCEW(1));
     CHECK(icon);
-    auto big = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, 256, 256, 0));
-    REQUIRE(big);
-    ICONINFO parts{};
-    REQUIRE(GetIconInfo(big, &parts));
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 256, -256, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<BYTE> rows(256 * 256 * 4);
-    HDC screen = GetDC(nullptr);
-    CHECK(GetDIBits(screen, parts.hbmColor, 0, 256, rows.data(), &format, DIB_RGB_COLORS) == 256);
-    ReleaseDC(nullptr, screen);
-    CHECK(isHeart(pixel(rows.data(), 256, 128, 112)));
-    CHECK(pixel(rows.data(), 256, 2, 2)[3] == 0);
-    DeleteObject(parts.hbmColor);
-    DeleteObject(parts.hbmMask);
-    DestroyIcon(big);
+    checkFlower(module, MAKEINTRESOURCEW(1));
     FreeLibrary(module);
+}
+
+TEST_CASE("the setup carries the flower and the version") {
+    fs::path exe = setupExe();
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    REQUIRE(module);
+    // The icon Explorer shows is the first group.
+    const wchar_t* first = nullptr;
+    EnumResourceNamesW(module, RT_GROUP_ICON, [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+        *reinterpret_cast<const wchar_t**>(found) = name;
+        return FALSE;
+    }, reinterpret_cast<LONG_PTR>(&first));
+    REQUIRE(first);
+    checkFlower(module, first);
+    FreeLibrary(module);
+
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+    REQUIRE(!info.empty());
+    REQUIRE(GetFileVersionInfoW(exe.c_str(), 0, DWORD(info.size()), info.data()));
+    CHECK(versionText(info, L"ProductName") == L"Verdalune");
+    CHECK(versionText(info, L"FileDescription") == L"Verdalune 情绪花园 安装程序");
+    CHECK(versionText(info, L"ProductVersion") == version);
 }
 
 TEST_CASE("the release starts from a folder named in Chinese with spaces and shows its icon and themed boxes") {
@@ -165,4 +302,130 @@ TEST_CASE("the release starts from a folder named in Chinese with spaces and sho
     REQUIRE(box);
     CHECK(box->text == L"请完整解压 ZIP 后启动。");
     CHECK(app.exitCode() == DWORD(1));
+}
+
+TEST_CASE("a silent setup installs for this user alone and its program starts and a silent uninstall keeps only the garden") {
+    fs::remove_all(installed());
+    REQUIRE(run(setupExe(), L"/S") == 0);
+    fs::path exe = installed() / L"verdalune.exe";
+    CHECK(bytesOf(exe) == bytesOf(release() / L"verdalune.exe"));
+    for (auto name : {L"WebView2Loader.dll", L"使用说明.txt", L"site/garden/index.html", L"uninstall.exe"})
+        CHECK_MESSAGE(fs::exists(installed() / name), toString(name));
+
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    wchar_t target[MAX_PATH] = L"";
+    REQUIRE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))));
+    if (SUCCEEDED(link->QueryInterface(IID_PPV_ARGS(&file))) && SUCCEEDED(file->Load(shortcut().c_str(), STGM_READ)))
+        link->GetPath(target, MAX_PATH, nullptr, 0);
+    if (file) file->Release();
+    link->Release();
+    CHECK(fs::path(target) == exe);
+
+    std::wstring quoted = L"\"" + exe.wstring() + L"\"";
+    CHECK(regText(runKey, L"Verdalune") == quoted);
+    CHECK(regText(uninstallKey, L"DisplayName") == L"Verdalune 情绪花园");
+    CHECK(regText(uninstallKey, L"DisplayVersion") == version);
+    CHECK(regText(uninstallKey, L"Publisher") == L"Verdalune");
+    CHECK(regText(uninstallKey, L"DisplayIcon") == exe.wstring() + L",0");
+    CHECK(regText(uninstallKey, L"InstallLocation") == installed().wstring());
+    fs::path uninstaller = installed() / L"uninstall.exe";
+    CHECK(regText(uninstallKey, L"UninstallString") == L"\"" + uninstaller.wstring() + L"\"");
+    CHECK(regText(uninstallKey, L"QuietUninstallString") == L"\"" + uninstaller.wstring() + L"\" /S");
+    CHECK(regNumber(uninstallKey, L"EstimatedSize").value_or(0) * 1024 > fs::file_size(exe));
+    CHECK(regNumber(uninstallKey, L"NoModify") == 1u);
+    CHECK(regNumber(uninstallKey, L"NoRepair") == 1u);
+    // Nothing was running, so a silent setup starts nothing.
+    CHECK(!findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单"));
+
+    {
+        Shell shell(Shell::win11);
+        App app(App::fullSite, nullptr, false);
+        startInstalled(app);
+        REQUIRE(app.windows());
+        REQUIRE(shell.waitNotes(1));
+        auto note = shell.notes()[0];
+        REQUIRE(note.iconWidth > 0);
+        CHECK(isHeart(pixel(note.iconPixels.data(), note.iconWidth, note.iconWidth / 2, note.iconHeight * 44 / 100)));
+        PostMessageW(app.owner, WM_CLOSE, 0, 0);
+        CHECK(app.exitCode() == DWORD(0));
+        app.folder.clear();
+    }
+
+    fs::create_directories(garden());
+    std::ofstream(garden() / L"种下的日子.txt") << "kept";
+    uninstall(L"/S");
+    CHECK(bytesOf(garden() / L"种下的日子.txt") == "kept");
+    fs::remove(garden() / L"种下的日子.txt");
+}
+
+TEST_CASE("setting up again over the running program closes it with code 0 and replaces its files and starts it again") {
+    REQUIRE(run(standInSetup(), L"/S") == 0);
+    fs::path page = installed() / L"site" / L"garden" / L"index.html";
+    std::string fresh = bytesOf(page);
+    std::ofstream(page, std::ios::trunc) << "an older page";
+    std::ofstream(installed() / L"site" / L"garden" / L"gone.js") << "an older module";
+
+    Shell shell(Shell::win11);
+    App app(App::fullSite, nullptr, false);
+    startInstalled(app);
+    REQUIRE(app.windows());
+    REQUIRE(run(standInSetup(), L"/S") == 0);
+    CHECK(app.exitCode(0) == DWORD(0));
+    CHECK(bytesOf(page) == fresh);
+    CHECK(!fs::exists(installed() / L"site" / L"garden" / L"gone.js"));
+
+    HANDLE again = ownerProcess(5000);
+    REQUIRE(again);
+    wchar_t image[MAX_PATH];
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameW(again, 0, image, &size);
+    CHECK(fs::path(image) == installed() / L"verdalune.exe");
+    CHECK(waitUntil([&] {
+        auto notes = shell.notes();
+        return std::count_if(notes.begin(), notes.end(), [](auto& note) { return note.action == NIM_ADD; }) == 2;
+    }));
+
+    // The uninstaller asks it to quit as well, and the delete choice takes the garden.
+    fs::create_directories(garden());
+    std::ofstream(garden() / L"种下的日子.txt") << "gone";
+    app.folder.clear();
+    uninstall(L"/S /DELETEGARDEN");
+    CHECK(WaitForSingleObject(again, 0) == WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(again, &code);
+    CHECK(code == 0);
+    CloseHandle(again);
+    CHECK(!fs::exists(garden()));
+}
+
+TEST_CASE("a setup never kills a program that does not quit: it stops and changes nothing") {
+    // A stand-in for a program that ignores the close request.
+    std::atomic<DWORD> thread{0};
+    std::thread stubborn([&] {
+        joinDesktop();
+        WNDCLASSW type{};
+        type.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+            return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, w, l);
+        };
+        type.hInstance = GetModuleHandleW(nullptr);
+        type.lpszClassName = L"VerdaluneGardenWindow";
+        RegisterClassW(&type);
+        CreateWindowW(L"VerdaluneGardenWindow", L"Verdalune 菜单", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, type.hInstance, nullptr);
+        thread = GetCurrentThreadId();
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    });
+    REQUIRE(waitUntil([&] { return thread != 0; }));
+    fs::remove_all(installed());
+    RegDeleteTreeW(HKEY_CURRENT_USER, uninstallKey);
+    auto started = GetTickCount64();
+    CHECK(run(setupExe(), L"/S") == 2);
+    CHECK(GetTickCount64() - started >= 10000);
+    CHECK(findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单"));
+    CHECK(!fs::exists(installed() / L"verdalune.exe"));
+    CHECK(!keyExists(uninstallKey));
+    PostThreadMessageW(thread, WM_QUIT, 0, 0);
+    stubborn.join();
 }

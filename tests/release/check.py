@@ -3,8 +3,12 @@
 Our stand-in runtime and anything that is not the loader must be refused; the
 zip must hold exactly the program, the loader it was given, the site, the
 notes and true checksums; the program may import only Windows' own DLLs and
-the loader. The zip is then unzipped into a folder whose path has Chinese
-characters and spaces, where release_test.cpp reads and starts it under Wine.
+the loader; the setup must be written beside the zip and be small. The zip is
+then unzipped into a folder whose path has Chinese characters and spaces,
+where release_test.cpp reads and starts it under Wine, and installs the setup.
+For the upgrade, which must start the program again by itself, the same setup
+script is built once more with the stand-in inside (stand-in-setup.exe, a test
+file that scripts/package would refuse to make).
 """
 import argparse
 import hashlib
@@ -54,7 +58,7 @@ for wrong, reason in [(Path(args.stand_in), "test runtimes"), (nupkg(work / "sta
     check(result.returncode != 0, f"{wrong.name} is refused")
     check(reason in result.stderr, f"{wrong.name}: the refusal says why ({reason}): {result.stderr!r}")
     check("NuGet package Microsoft.Web.WebView2" in result.stderr, f"{wrong.name}: the refusal says where the loader is published")
-check(not (work / "refused").exists() or not any((work / "refused").iterdir()), "nothing is written when the loader is refused")
+check(not (work / "refused").exists() or not any((work / "refused").iterdir()), "nothing, zip or setup, is written when the loader is refused")
 
 # Accepted: the throwaway loader, once as a DLL and once inside a package.
 for given in (Path(args.loader), nupkg(work / "throwaway.nupkg", args.loader)):
@@ -62,6 +66,12 @@ for given in (Path(args.loader), nupkg(work / "throwaway.nupkg", args.loader)):
     check(result.returncode == 0, f"{given.name} is packaged: {result.stderr}")
 zip_path = work / "dist" / f"verdalune-{args.version}-win-x64.zip"
 check(zip_path.is_file(), f"{zip_path.name} is written")
+setup_path = work / "dist" / f"verdalune-{args.version}-setup.exe"
+check(setup_path.is_file(), f"{setup_path.name} is written beside the zip")
+if setup_path.is_file():
+    size = setup_path.stat().st_size
+    print(f"{setup_path.name}: {size:,} bytes")
+    check(size <= 1_500_000, f"the setup is at most 1.5 MB: {size:,} bytes")
 if failures: sys.exit(1)
 
 with zipfile.ZipFile(zip_path) as archive:
@@ -80,7 +90,8 @@ notes = files.get("使用说明.txt", b"")
 check(notes.startswith(b"\xef\xbb\xbf") and b"\r\n" in notes and b"\n" not in notes.replace(b"\r\n", b""),
       "the notes are UTF-8 with a byte-order mark and Windows line ends")
 text = notes.decode("utf-8", "replace")
-for needed in ("verdalune.exe", "“^”", "WebView2 Runtime", r"%LOCALAPPDATA%\Verdalune\WebView2", "备份到文件", "退出 Verdalune"):
+for needed in ("verdalune.exe", "“^”", "WebView2 Runtime", r"%LOCALAPPDATA%\Verdalune\WebView2", "备份到文件", "退出 Verdalune",
+               "setup.exe", "免安装版", "启动应用", "更多信息", "仍要运行", "同时删除我的花园"):
     check(needed in text, f"the notes mention {needed}")
 
 sums = files.get("SHA256SUMS", b"").decode()
@@ -101,5 +112,11 @@ unzipped = work / "Verdalune 发布 测试"
 with zipfile.ZipFile(zip_path) as archive:
     archive.extractall(unzipped)
 check((unzipped / "site/garden/index.html").is_file(), "the zip unzips into a folder with Chinese and spaces in its path")
+
+sys.path.insert(0, str(root / "scripts"))
+import package as packaging  # noqa: E402 (scripts/package.py)
+installed = {name: data for name, data in files.items() if name != "SHA256SUMS"}
+installed["WebView2Loader.dll"] = Path(args.stand_in).read_bytes()
+packaging.setup(packaging.makensis(), installed, args.version, work / "stand-in-setup.exe")
 
 sys.exit(1 if failures else 0)
