@@ -50,6 +50,27 @@ export function addDays(key, n) {
   return keyOf(new Date(p.y, p.m - 1, p.d + n));
 }
 
+// How many days, today included, can still be planted or changed.
+export const RECENT_DAYS = 7;
+
+// The days that can still be planted or changed, today first.
+export function recentDays(todayKey) {
+  return Array.from({ length: RECENT_DAYS }, (_, i) => addDays(todayKey, -i));
+}
+
+export function isRecent(key, todayKey) {
+  return key <= todayKey && key >= addDays(todayKey, 1 - RECENT_DAYS);
+}
+
+// 今天, 昨天, 前天, else the short date.
+export function dayName(key, todayKey) {
+  if (key === todayKey) return '今天';
+  if (key === addDays(todayKey, -1)) return '昨天';
+  if (key === addDays(todayKey, -2)) return '前天';
+  const p = parseKey(key);
+  return `${p.m}月${p.d}日`;
+}
+
 // Built from the calendar rather than by adding 24 hours, so that days of 23
 // or 25 hours around a daylight-saving change still end at midnight.
 export function msToNextMidnight(now) {
