@@ -45,13 +45,13 @@ export function dateOf(key) {
   return new Date(p.y, p.m - 1, p.d);
 }
 
-export function addDays(key, n) {
+function addDays(key, n) {
   const p = parseKey(key);
   return keyOf(new Date(p.y, p.m - 1, p.d + n));
 }
 
 // How many days, today included, can still be planted or changed.
-export const RECENT_DAYS = 7;
+const RECENT_DAYS = 7;
 
 // The days that can still be planted or changed, today first.
 export function recentDays(todayKey) {

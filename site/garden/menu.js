@@ -6,6 +6,7 @@
 // a century of days opens as fast as a month.
 import { MOODS, flowerColour, moodOf } from './moods.js';
 import { daysInMonth, isRecent, listDate, longDate, parseKey } from './days.js';
+import { MAX_DAYS } from './data.js';
 import { asideValues, dropAside } from './store.js';
 import { flowerIcon } from './garden.js';
 import { createBackup } from './backup.js';
@@ -216,6 +217,8 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
           const next = new Map(state.days);
           for (const key of joinable) next.set(key, value.days.get(key));
           try {
+            // A garden over the limit would make a backup that no restore takes.
+            if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，并回后会有 ${next.size} 天`);
             await keep(new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))));
           } catch (e) {
             say(`没能并回：${e.message}。花园没有变。`, 'error');

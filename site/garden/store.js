@@ -16,7 +16,7 @@ import { fromStored, leftover, toStored } from './data.js';
 export const KEY = 'verdalune.garden.v1';
 export const ASIDE_PREFIX = KEY + '.damaged.';
 export const BEFORE_RESTORE = KEY + '.before-restore';
-export const DATABASE = 'verdalune';
+const DATABASE = 'verdalune';
 const TABLE = 'garden';
 
 const READ_ONLY = '现在只能查看，不能保存';

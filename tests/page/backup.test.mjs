@@ -2,7 +2,7 @@
 // garden or merged with it.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launch, openGarden, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
+import { launch, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -46,26 +46,22 @@ function restoreFile(page, name, content) {
 describe('backup and restore', () => {
   test('a backup written to a file restores the same garden elsewhere', async () => {
     const year = yearOfDays(TODAY, { includeToday: true });
-    const source = await openGarden(browser, { days: year, initScripts: [fakeSavePicker] });
-    let text;
-    try {
+    const text = await withGarden(browser, { days: year, initScripts: [fakeSavePicker] }, async (source) => {
       await source.page.evaluate(() => window.moodMode('menu'));
       await source.page.click('#backup-save');
       await statusSays(source.page, /\d+ 天的花园已经备份到文件/);
-      text = await source.page.evaluate(() => window.__saved[0]);
+      const saved = await source.page.evaluate(() => window.__saved[0]);
       const options = await source.page.evaluate(() => window.__pickerOptions);
       assert.equal(options.suggestedName, `情绪花园备份-${TODAY}.json`);
-      const backup = JSON.parse(text);
+      const backup = JSON.parse(saved);
       assert.equal(backup.app, APP);
       assert.equal(backup.version, 1);
       assert.deepEqual(backup.days, await storedDays(source.page));
-    } finally {
-      await source.close();
-    }
+      return saved;
+    });
 
-    const target = await openGarden(browser, { days: { '2025-06-01': { mood: 'sad', note: '会被替换' } } });
-    const { page } = target;
-    try {
+    await withGarden(browser, { days: { '2025-06-01': { mood: 'sad', note: '会被替换' } } }, async (target) => {
+      const { page } = target;
       await page.evaluate(() => window.moodMode('menu'));
       await restoreFile(page, 'garden.json', text);
       await page.locator('#restore-confirm').waitFor();
@@ -92,18 +88,15 @@ describe('backup and restore', () => {
       assert.equal(await page.locator('#garden .flower').count(), 1);
       assert.ok(await page.locator('#restore-undo-box').isHidden());
       assert.deepEqual(target.errors, []);
-    } finally {
-      await target.close();
-    }
+    });
   });
 
   test('without a file picker the backup goes to the clipboard, and failing that into a text box', async () => {
     const noPicker = () => { window.showSaveFilePicker = undefined; };
-    const g = await openGarden(browser, {
+    await withGarden(browser, {
       days: yearOfDays(), initScripts: [noPicker], permissions: ['clipboard-read', 'clipboard-write'],
-    });
-    const { page } = g;
-    try {
+    }, async (g) => {
+      const { page } = g;
       const stored = await storedDays(page);
       await page.evaluate(() => window.moodMode('menu'));
       await page.click('#backup-save');
@@ -117,9 +110,7 @@ describe('backup and restore', () => {
       await statusSays(page, /剪贴板用不了/);
       const shown = JSON.parse(await page.inputValue('#backup-text'));
       assert.deepEqual(shown.days, stored);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a faulty file changes nothing and the user is told why', async () => {

@@ -91,11 +91,10 @@ describe('what was set aside', () => {
         createWritable: async () => ({ write: async (t) => window.__saved.push(t), close: async () => {} }),
       });
     };
-    const g = await openGarden(browser, {
+    await withGarden(browser, {
       stored: storedValue({ [TODAY]: { mood: 'calm' } }), initScripts: [saved],
-    });
-    const { page } = g;
-    try {
+    }, async (g) => {
+      const { page } = g;
       await page.evaluate(([k, v]) => localStorage.setItem(`${k}.damaged.20250601-080000`, v), [KEY, parked]);
       await page.evaluate(() => window.moodMode('menu'));
       const row = page.locator('#aside-list li');
@@ -114,9 +113,7 @@ describe('what was set aside', () => {
       assert.match(await row.textContent(), /1 天的记录读不出来。/, 'the unreadable day stays aside');
       assert.equal(await row.getByText(/并回/).count(), 0);
       assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
-    }
+    });
   });
 });
 
