@@ -127,7 +127,7 @@ export function drawGarden(root, { today, days, grow }) {
       if (key === today) {
         // A frame around today's column, and before it is planted a quiet
         // empty spot: nothing that tells anyone what to do.
-        out += tag('rect', { class: 'today-frame', x: x - CELL / 2 + 1, y: ground - ROW + 6, width: CELL - 2, height: ROW + 8, rx: 8 });
+        out += tag('rect', { class: 'today-frame', x: x - CELL / 2 + 1, y: ground - ROW + 6, width: CELL - 2, height: ROW - 2, rx: 8 });
         if (!entry) out += tag('circle', { class: 'today-empty', cx: x, cy: ground - 4, r: 4 });
         out += tag('text', { class: 'today-label', x, y: ground + 21 }, '今天');
       }
