@@ -101,7 +101,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
     $('day-title').textContent = `${longDate(key)}${today ? ' · 今天' : ''}`;
     const moodLine = $('day-mood');
     if (mood) moodLine.replaceChildren(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
-    else moodLine.replaceChildren(key > state.today ? '' : '这天没有种花。');
+    else moodLine.replaceChildren(key > state.today ? '' : today ? '今天还未种下。' : '这天没有种花。');
     $('day-note').hidden = !entry?.note;
     $('day-note').textContent = entry?.note || '';
     const recent = isRecent(key, state.today);
