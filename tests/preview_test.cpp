@@ -232,3 +232,34 @@ TEST_CASE("the preview runtime without Chromium or without its page side is a mi
     CHECK(box->text == install);
     CHECK(app.exitCode() == DWORD(1));
 }
+
+TEST_CASE("a day planted moments before the browser is killed is there when the garden comes back") {
+    Garden garden;
+    const std::string today = "(() => { const d = new Date(); return [d.getFullYear(), d.getMonth() + 1, d.getDate()]"
+                              ".map((n) => String(n).padStart(2, '0')).join('-'); })()";
+    // Killed outright at each delay after the page said "planted"; half a
+    // second is the case that counts, the others show the margin.
+    for (int delay : {500, 1000, 2000}) {
+        CAPTURE(delay);
+        std::string note = "杀掉之前" + std::to_string(delay) + "-" + std::to_string(GetTickCount64() % 100000);
+        garden.trayItem(0);  // 种下今天
+        REQUIRE(garden.inFront());
+        REQUIRE(garden.page.waitFor("document.body.dataset.view === 'plant'"));
+        CHECK(garden.page.eval("(() => { document.querySelector('#mood-grid input[value=\"cross\"]').checked = true;"
+                               " document.getElementById('note').value = '" + note + "';"
+                               " document.getElementById('editor-plant').disabled = false;"
+                               " document.getElementById('editor-plant').click(); return true; })()") == "true");
+        REQUIRE(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+        Sleep(delay);
+        wire::Fields answer;
+        wire::sendAll(garden.page.socket, wire::encode({"kill"}));
+        REQUIRE((wire::receive(garden.page.socket, answer) && answer.size() == 2 && answer[1] == "true"));
+
+        // The program makes a new browser on the same profile, which opens the garden again.
+        CHECK(garden.page.waitFor("document.getElementById('today-line')?.textContent !== '' && document.body.dataset.view === 'wall'", 60000));
+        CHECK(garden.page.waitFor("document.querySelector(`#garden .flower[data-day=\"${" + today + "}\"]`)?.dataset.mood === 'cross'"));
+        CHECK(garden.page.waitFor("JSON.parse(localStorage.getItem('verdalune.garden.v1')).days[" + today + "]?.note === '" + note + "'"));
+        CHECK(garden.onWall());
+        CHECK(garden.app.running());
+    }
+}

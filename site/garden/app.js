@@ -1,8 +1,7 @@
 // Starts the garden: reads the stored days, draws the wallpaper, tells the
 // host it can show it, then answers the host's mode words.
 import { MOODS, moodOf, textColour } from './moods.js';
-import { keyOf, longDate, msToNextMidnight, parseKey, yearAgo } from './days.js';
-import { characters } from './data.js';
+import { isRecent, keyOf, longDate, msToNextMidnight, parseKey, yearAgo } from './days.js';
 import { load, save } from './store.js';
 import { drawGarden, flowerIcon } from './garden.js';
 import { createEditor } from './editor.js';
@@ -21,8 +20,9 @@ const state = {
   grow: null,
 };
 
-// "一年前的今天": the flower planted on this date a year ago and the start of
-// its note, drawn with the wall, so once a day unless something is planted.
+// "一年前的今天": the flower planted on this date a year ago, drawn with the
+// wall, so once a day unless something is planted. Never its note: anyone
+// walking past sees the wallpaper.
 function drawYearAgo() {
   const key = yearAgo(state.today);
   const entry = state.days.get(key);
@@ -30,9 +30,7 @@ function drawYearAgo() {
   line.hidden = !entry;
   if (!entry) return;
   const mood = moodOf(entry.mood);
-  const chars = entry.note.length > 18 ? characters(entry.note) : [];
-  const note = chars.length > 18 ? chars.slice(0, 18).join('') + '…' : entry.note;
-  line.replaceChildren('一年前的今天：', flowerIcon(mood), `${mood.name} · ${mood.flower}${note ? `，“${note}”` : ''}`);
+  line.replaceChildren('一年前的今天：', flowerIcon(mood), `${mood.name} · ${mood.flower}`);
 }
 
 function drawWall() {
@@ -41,9 +39,7 @@ function drawWall() {
   $('today-line').textContent = longDate(state.today);
   const entry = state.days.get(state.today);
   const mood = entry && moodOf(entry.mood);
-  $('today-mood').textContent = mood
-    ? `今天：${mood.name} · ${mood.flower}`
-    : '今天还没有种花，在托盘菜单里选“种下今天”。';
+  $('today-mood').textContent = mood ? `今天：${mood.name} · ${mood.flower}` : '今天还未种下';
   // The count says what the wall shows: in January the whole past year
   // stays up, with the new year's first bed under it.
   const { y } = parseKey(state.today);
@@ -53,7 +49,7 @@ function drawWall() {
     ? `${y - 1}年种下了 ${lastYear} 朵花`
     : `最近十二个月种下了 ${planted} 朵花`;
   $('new-year').hidden = !newYear;
-  $('new-year').textContent = newYear ? `${y}年的花床已经开始了，在最下面一行。` : '';
+  $('new-year').textContent = newYear ? `${y}年的花床在最下面一行。` : '';
   $('garden').setAttribute('aria-label', newYear
     ? `${y - 1}年全年和${y}年1月的情绪花园，共 ${planted} 朵花`
     : `最近十二个月的情绪花园，共 ${planted} 朵花`);
@@ -61,18 +57,18 @@ function drawWall() {
 }
 
 function problemText(p, detail) {
-  const readOnly = '为了不覆盖它，现在只能查看，不能种花或恢复备份。';
-  const more = detail ? '' : '详情见“花园菜单”。';
+  const readOnly = '为了不把它盖掉，现在只能查看，不能种花或恢复备份。';
+  const more = detail ? '' : '在托盘的“花园菜单”里可以看详情。';
   switch (p.kind) {
     case 'damaged':
-      if (p.whole) return `保存的花园无法读取，已原样另外保管，花园从空白重新开始。${more}`;
+      if (p.whole) return `保存的花园读不出来，已经原样另外保管，花园从空白重新开始。${more}`;
       return p.unread
-        ? `有 ${p.unread} 天的记录无法读取，已另外保管；其余的花都在。${more}`
-        : `保存的花园中有一部分无法读取，已另外保管；所有的花都在。${more}`;
+        ? `有 ${p.unread} 天的记录读不出来，已经另外保管；其余的花都在。${more}`
+        : `保存的花园有一部分读不出来，已经另外保管；所有的花都在。${more}`;
     case 'stuck':
       return p.whole
-        ? `保存的花园无法读取，也没能另外保管。${readOnly}`
-        : `有 ${p.unread} 天的记录无法读取，也没能另外保管。${readOnly}`;
+        ? `保存的花园读不出来，也没能另外保管。${readOnly}`
+        : `有 ${p.unread} 天的记录读不出来，也没能另外保管。${readOnly}`;
     case 'newer':
       return `这座花园是新版 Verdalune 保存的${p.unread ? `，其中 ${p.unread} 天这个版本显示不了` : ''}。`
         + '现在只能查看，不能种花或恢复备份；请更新 Verdalune。';
@@ -89,7 +85,7 @@ function drawProblem() {
   $('notice').textContent = problemText(p, false);
   let detail = problemText(p, true);
   if (p.reason) detail += `原因：${p.reason}。`;
-  if (p.kind === 'damaged') detail += '无法读取的部分在下面的“另外保管的内容”里，可以导出为文件。';
+  if (p.kind === 'damaged') detail += '读不出来的部分在下面的“另外保管的内容”里，可以导出为文件。';
   $('menu-notice-text').textContent = detail;
 }
 
@@ -100,9 +96,15 @@ function drawProblem() {
 function checkToday() {
   const today = keyOf(new Date());
   if (today === state.today) return;
+  const before = state.today;
   state.today = today;
   drawWall();
-  if (state.view === 'plant' || editor.drafting) editor.moveTo(today, state.days.get(today));
+  // A draft for today becomes one for the new today, as does one for a day
+  // that can no longer be changed; a draft for another recent day stays.
+  const day = editor.day;
+  if ((state.view === 'plant' || editor.drafting) && (day === before || !isRecent(day, today))) {
+    editor.moveTo(today, state.days.get(today));
+  }
   if (state.view === 'menu') menu.open();
 }
 
@@ -126,10 +128,11 @@ function setView(view) {
   if (view !== 'menu') menu.close();
 }
 
-function openEditor() {
-  if (state.view !== 'plant') {
-    state.from = state.view === 'menu' ? 'menu' : 'wall';
-    editor.open(state.today, state.days.get(state.today));
+// Opens the editor on `day` (today unless the menu asks for another).
+function openEditor(day = state.today) {
+  if (state.view !== 'plant' || day !== editor.day) {
+    if (state.view !== 'plant') state.from = state.view === 'menu' ? 'menu' : 'wall';
+    editor.open(day, state.days.get(day));
     setView('plant');
   }
   editor.focus();
@@ -154,19 +157,32 @@ function cancelEditor() {
   else toWall();
 }
 
+// The one writer of the garden: a change is shown once it is on disk, and
+// when it cannot be saved nothing changes and the Error says why.
+let saving = Promise.resolve();
+function keep(next, grow = null) {
+  const done = saving.then(() => save(next)).then(() => {
+    state.days = next;
+    state.grow = grow;
+    drawWall();
+  });
+  saving = done.catch(() => {});
+  return done;
+}
+
 const editor = createEditor({
-  plant(day, mood, note) {
+  async plant(day, mood, note) {
     checkToday();
     if (day !== editor.day) return false;
+    if (!isRecent(day, state.today)) throw new Error('只有最近 7 天可以种花或修改');
     const next = new Map(state.days);
     next.set(day, { mood, note });
-    save(next);
-    state.days = next;
-    state.grow = day;
-    drawWall();
+    await keep(next, day);
     toWall();
     return true;
   },
+  entryOf: (day) => state.days.get(day),
+  today: () => state.today,
   cancel: cancelEditor,
 });
 
@@ -174,15 +190,11 @@ const menu = createMenu({
   state,
   toWall,
   toEditor: openEditor,
+  keep,
   acknowledge() {
     state.problem = null;
     drawProblem();
     $('menu-wall').focus();
-  },
-  replaceGarden(days, write) {
-    if (write) save(days);
-    state.days = days;
-    drawWall();
   },
 });
 
@@ -251,6 +263,15 @@ $('legend').replaceChildren(...MOODS.map((mood) => {
 }));
 drawWall();
 drawProblem();
+// The durable copy, read meanwhile, wins when it is the newer.
+loaded.later.then((found) => {
+  if (!found) return;
+  if (found.days) state.days = found.days;
+  if (found.problem) state.problem = found.problem;
+  drawWall();
+  drawProblem();
+  if (state.view === 'menu') menu.open();
+});
 
 // A plain browser has no tray; give it the two ways in that the tray offers.
 if (!bridge.hasHost()) {

@@ -22,7 +22,7 @@ export const BACKUP_MAX_BYTES = 32 * 1024 * 1024;
 export const BACKUP_TAG = 'verdalune-garden';
 
 const ENTRY_FIELDS = new Set(['mood', 'note']);
-const STORED_FIELDS = new Set(['version', 'days']);
+const STORED_FIELDS = new Set(['version', 'saved', 'days']);
 const BACKUP_FIELDS = new Set(['app', 'version', 'exported', 'days']);
 
 const isPlainObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
@@ -100,8 +100,9 @@ function plainDays(days) {
   return out;
 }
 
-export function toStored(days) {
-  return JSON.stringify({ version: VERSION, days: plainDays(days) });
+// `saved` counts the saves, so that of two copies the newer can be told.
+export function toStored(days, saved = 0) {
+  return JSON.stringify({ version: VERSION, saved, days: plainDays(days) });
 }
 
 /**
@@ -111,11 +112,12 @@ export function toStored(days) {
  * days: the readable days; bad: the unreadable records by key, untouched;
  * extra: unknown top-level fields, untouched; unread: how many days could
  * not be read; error: the first reason, or null; newer: written by a newer
- * version, read as far as this one understands it. When the value as a whole
+ * version, read as far as this one understands it; saved: the count of
+ * saves that wrote it (0 before there was one). When the value as a whole
  * cannot be read, days is empty and `whole` is true.
  */
 export function fromStored(text) {
-  const whole = (error) => ({ days: new Map(), bad: {}, extra: {}, unread: 0, error, newer: false, whole: true });
+  const whole = (error) => ({ days: new Map(), bad: {}, extra: {}, unread: 0, error, newer: false, whole: true, saved: 0 });
   let root;
   try {
     root = JSON.parse(text);
@@ -128,8 +130,9 @@ export function fromStored(text) {
   // A newer version may keep its days in a shape this one does not know:
   // it is shown as far as it can be, and never set aside or rewritten.
   const newer = v > VERSION;
+  const saved = Number.isSafeInteger(root.saved) && root.saved > 0 ? root.saved : 0;
   if (!isPlainObject(root.days)) {
-    if (newer) return { days: new Map(), bad: {}, extra: {}, unread: 0, error: null, newer, whole: false };
+    if (newer) return { days: new Map(), bad: {}, extra: {}, unread: 0, error: null, newer, whole: false, saved };
     return whole('保存的内容里找不到每天的记录');
   }
   const days = new Map();
@@ -159,13 +162,31 @@ export function fromStored(text) {
     }
   }
   const inOrder = sorted ? days : new Map([...days].sort(([a], [b]) => (a < b ? -1 : 1)));
-  return { days: inOrder, bad, extra, unread: Object.keys(bad).length, error, newer, whole: false };
+  return { days: inOrder, bad, extra, unread: Object.keys(bad).length, error, newer, whole: false, saved };
 }
 
 // What is left of a stored value once its readable days are taken out: the
 // part to keep aside, in the same shape, so that a later version can read it.
 export function leftover({ bad, extra }) {
   return JSON.stringify({ ...extra, version: VERSION, days: bad });
+}
+
+// The days both gardens hold, each with a different mood or note.
+export function differing(ours, theirs) {
+  const out = [];
+  for (const [key, entry] of theirs) {
+    const mine = ours.get(key);
+    if (mine && (mine.mood !== entry.mood || mine.note !== entry.note)) out.push(key);
+  }
+  return out.sort();
+}
+
+// Every day of both gardens; where both hold a day, `side` ('ours' or
+// 'theirs') says whose stays.
+export function mergeDays(ours, theirs, side) {
+  const next = new Map(ours);
+  for (const [key, entry] of theirs) if (side === 'theirs' || !next.has(key)) next.set(key, entry);
+  return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
 }
 
 export function toBackup(days, now) {

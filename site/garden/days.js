@@ -45,9 +45,30 @@ export function dateOf(key) {
   return new Date(p.y, p.m - 1, p.d);
 }
 
-export function addDays(key, n) {
+function addDays(key, n) {
   const p = parseKey(key);
   return keyOf(new Date(p.y, p.m - 1, p.d + n));
+}
+
+// How many days, today included, can still be planted or changed.
+const RECENT_DAYS = 7;
+
+// The days that can still be planted or changed, today first.
+export function recentDays(todayKey) {
+  return Array.from({ length: RECENT_DAYS }, (_, i) => addDays(todayKey, -i));
+}
+
+export function isRecent(key, todayKey) {
+  return key <= todayKey && key >= addDays(todayKey, 1 - RECENT_DAYS);
+}
+
+// 今天, 昨天, 前天, else the short date.
+export function dayName(key, todayKey) {
+  if (key === todayKey) return '今天';
+  if (key === addDays(todayKey, -1)) return '昨天';
+  if (key === addDays(todayKey, -2)) return '前天';
+  const p = parseKey(key);
+  return `${p.m}月${p.d}日`;
 }
 
 // Built from the calendar rather than by adding 24 hours, so that days of 23

@@ -1,14 +1,15 @@
-// The planting editor, "种下今天": one mood, an optional short note. What
-// the user has chosen and written is a draft that outlives trips to the
-// menu and back, until it is planted or cancelled.
+// The planting editor, "种下今天": one mood, an optional short note, for
+// today or another of the last seven days. What the user has chosen and
+// written is a draft that outlives trips to the menu and back, and a change
+// of day, until it is planted or cancelled.
 import { MOODS, moodOf } from './moods.js';
-import { longDate } from './days.js';
+import { dayName, longDate, recentDays } from './days.js';
 import { NOTE_MAX, noteLength } from './data.js';
 import { flowerIcon } from './garden.js';
 
 const $ = (id) => document.getElementById(id);
 
-export function createEditor({ plant, cancel }) {
+export function createEditor({ plant, cancel, entryOf, today }) {
   const form = $('editor-form');
   const grid = $('mood-grid');
   const note = $('note');
@@ -18,8 +19,10 @@ export function createEditor({ plant, cancel }) {
   const error = $('editor-error');
   const replaceHint = $('editor-replace');
   const moved = $('editor-moved');
+  const picks = $('day-picks');
   let day = null;
   let drafting = false;
+  let busy = false;
 
   for (const mood of MOODS) {
     const label = document.createElement('label');
@@ -49,29 +52,67 @@ export function createEditor({ plant, cancel }) {
     over.hidden = extra === 0;
     over.textContent = extra ? `多了 ${extra} 个字，删去一些才能种下。` : '';
     count.parentElement.classList.toggle('over', extra > 0);
-    plantButton.disabled = !chosen() || extra > 0;
+    plantButton.disabled = busy || !chosen() || extra > 0;
   }
 
   function showReplace(entry) {
     replaceHint.hidden = !entry;
     if (!entry) return;
     const mood = moodOf(entry.mood);
-    replaceHint.textContent = `这一天已经种下了${mood.flower}（${mood.name}）。再种一次会替换它。`;
+    replaceHint.textContent = `这天已经种了${mood.flower}（${mood.name}），再种一次会换掉它。`;
+  }
+
+  // The last seven days to choose from, the one being planted pressed.
+  function showDay() {
+    const now = today();
+    const name = dayName(day, now);
+    $('editor-title').textContent = name.length === 2 ? `种下${name}` : '种下这一天';
+    $('editor-date').textContent = longDate(day);
+    picks.replaceChildren(...recentDays(now).reverse().map((key) => {
+      const b = document.createElement('button');
+      b.type = 'button';
+      b.dataset.day = key;
+      b.textContent = dayName(key, now);
+      const entry = entryOf(key);
+      if (entry) b.dataset.mood = entry.mood;
+      b.setAttribute('aria-pressed', String(key === day));
+      b.setAttribute('aria-label', `${longDate(key)}${entry ? `，已种${moodOf(entry.mood).flower}` : ''}`);
+      return b;
+    }));
   }
 
   function fill(today, entry) {
     day = today;
-    $('editor-date').textContent = longDate(today);
     form.reset();
     if (entry) {
       form.elements.mood.value = entry.mood;
       note.value = entry.note;
     }
+    showDay();
     showReplace(entry);
     moved.hidden = true;
     error.hidden = true;
     update();
   }
+
+  // Another day chosen: a draft goes with it; otherwise what that day holds.
+  function pick(key) {
+    if (key === day) return;
+    if (drafting) {
+      day = key;
+      showDay();
+      showReplace(entryOf(key));
+      error.hidden = true;
+    } else {
+      fill(key, entryOf(key));
+    }
+    moved.hidden = true;
+    picks.querySelector(`[data-day="${key}"]`)?.focus();
+  }
+  picks.addEventListener('click', (event) => {
+    const key = event.target.closest('button')?.dataset.day;
+    if (key) pick(key);
+  });
 
   grid.addEventListener('change', () => { drafting = true; update(); });
   // Enter on a mood chooses it; it does not plant behind the user's back.
@@ -86,30 +127,38 @@ export function createEditor({ plant, cancel }) {
   note.addEventListener('input', () => { drafting = true; update(); });
   $('editor-cancel').addEventListener('click', () => cancel());
 
-  form.addEventListener('submit', (event) => {
+  // The wall comes back only once the day is saved; until then 种下 waits.
+  form.addEventListener('submit', async (event) => {
     event.preventDefault();
     const mood = chosen();
-    if (!mood || tooLong()) return;
+    if (!mood || tooLong() || busy) return;
+    busy = true;
+    update();
+    error.hidden = true;
     try {
       // False when the day changed under the user: the editor has moved and said so.
-      if (plant(day, mood, note.value.trim())) drafting = false;
+      if (await plant(day, mood, note.value.trim())) drafting = false;
     } catch (e) {
       error.textContent = `没能种下：${e.message}。`;
       error.hidden = false;
+    } finally {
+      busy = false;
+      update();
     }
   });
 
   return {
     get day() { return day; },
     get drafting() { return drafting; },
-    // Opens on `today`; `entry` is what is already planted there. A draft
+    // Opens on `key`; `entry` is what is already planted there. A draft
     // in progress is kept as it is.
-    open(today, entry) {
+    open(key, entry) {
       if (drafting) {
-        if (today !== day) this.moveTo(today, entry);
+        if (key !== day) pick(key);
+        else showDay();
         return;
       }
-      fill(today, entry);
+      fill(key, entry);
     },
     // The date changed with the editor open or a draft waiting: the draft
     // now belongs to the new day, and the user is told in one line.
@@ -117,13 +166,13 @@ export function createEditor({ plant, cancel }) {
       if (today === day) return;
       if (drafting) {
         day = today;
-        $('editor-date').textContent = longDate(today);
+        showDay();
         showReplace(entry);
         error.hidden = true;
       } else {
         fill(today, entry);
       }
-      moved.textContent = `日期变了，现在种下的是 ${longDate(today)}。`;
+      moved.textContent = `日期变了，现在种的是 ${longDate(today)}。`;
       moved.hidden = false;
     },
     drop() {

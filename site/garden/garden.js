@@ -2,7 +2,7 @@
 // (bottom), one flower per planted day at its day-of-month column. Drawn
 // once per change (start, planting, restore, new day); nothing is animated
 // except a freshly planted flower growing in once.
-import { moodOf } from './moods.js';
+import { flowerColour, moodOf } from './moods.js';
 import { daysInMonth, wallMonths } from './days.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
@@ -42,10 +42,7 @@ export function variation(key) {
   };
 }
 
-function shade(mood, v) {
-  const light = Math.min(92, Math.max(30, mood.light + v.light));
-  return `hsl(${(mood.hue + v.hue + 360) % 360}, ${mood.sat}%, ${light}%)`;
-}
+const shade = (mood, v) => flowerColour(mood, v.hue / 2, v.light / 2);
 
 const r1 = (n) => Math.round(n * 10) / 10;
 
@@ -75,10 +72,13 @@ function markupOf(mood) {
   return shapeMarkup.get(mood.id);
 }
 
-function flower(key, entry, x, ground) {
+// Today's flower stands taller and upright, so it is found at a glance.
+function flower(key, entry, x, ground, today) {
   const mood = moodOf(entry.mood);
   const v = variation(key);
-  const move = `translate(${r1(x + v.dx)} ${ground + 2}) rotate(${r1(v.lean)}) scale(${r1(v.scale * 100) / 100})`;
+  const lean = today ? 0 : v.lean;
+  const scale = today ? 1.3 : v.scale;
+  const move = `translate(${r1(today ? x : x + v.dx)} ${ground + 2}) rotate(${r1(lean)}) scale(${r1(scale * 100) / 100})`;
   return `<g class="flower" data-day="${key}" data-mood="${mood.id}" color="${shade(mood, v)}" transform="${move}">${markupOf(mood)}</g>`;
 }
 
@@ -89,7 +89,7 @@ const tuft = (x, y) => `M${x - 4} ${y}q-.5-4-2.5-7M${x - 1} ${y}q0-5 .5-9M${x + 
 export function flowerIcon(mood) {
   const svg = el('svg', { viewBox: '-18 -48 36 50', class: 'icon', 'aria-hidden': 'true' });
   const shape = shapeOf(mood);
-  shape.setAttribute('color', `hsl(${mood.hue}, ${mood.sat}%, ${mood.light}%)`);
+  shape.setAttribute('color', flowerColour(mood));
   svg.append(shape);
   return svg;
 }
@@ -125,13 +125,15 @@ export function drawGarden(root, { today, days, grow }) {
       const x = LABEL_W + (d - 0.5) * CELL;
       const entry = days.get(key);
       if (key === today) {
-        out += tag('circle', { class: 'today-glow', cx: x, cy: ground - 24, r: 30, fill: 'url(#glow)' });
-        if (!entry) out += tag('use', { class: 'today-empty', href: '#sprout', transform: `translate(${x} ${ground + 1})` });
+        // A frame around today's column, and before it is planted a quiet
+        // empty spot: nothing that tells anyone what to do.
+        out += tag('rect', { class: 'today-frame', x: x - CELL / 2 + 1, y: ground - ROW + 6, width: CELL - 2, height: ROW - 2, rx: 8 });
+        if (!entry) out += tag('circle', { class: 'today-empty', cx: x, cy: ground - 4, r: 4 });
         out += tag('text', { class: 'today-label', x, y: ground + 21 }, '今天');
       }
       if (entry) {
         planted++;
-        const f = flower(key, entry, x, ground);
+        const f = flower(key, entry, x, ground, key === today);
         out += key === grow ? `<g class="grow">${f}</g>` : f;
       } else if (key !== today) {
         tufts += tuft(x, ground + 1);

@@ -1,13 +1,15 @@
-// The garden menu, "花园菜单": this month's counts, gardens of past years,
-// the history of planted days, what was set aside, and backup and restore.
+// The menu the tray's "花园菜单" opens: this month day by day and its counts,
+// any day's mood and whole note, gardens of past years, the history of
+// planted days, what was set aside, and backup and restore (backup.js).
 // Its lists are built when it opens and dropped when it closes, so the
 // wallpaper carries none of them; the history is built a page at a time, so
 // a century of days opens as fast as a month.
-import { MOODS, moodOf } from './moods.js';
-import { listDate, parseKey } from './days.js';
-import { BACKUP_MAX_BYTES, decodeText, fromBackup, toBackup } from './data.js';
-import { asideValues, beforeRestore, dropBeforeRestore, joinAside, keepBeforeRestore } from './store.js';
+import { MOODS, flowerColour, moodOf } from './moods.js';
+import { daysInMonth, isRecent, listDate, longDate, parseKey } from './days.js';
+import { MAX_DAYS } from './data.js';
+import { asideValues, dropAside } from './store.js';
 import { flowerIcon } from './garden.js';
+import { createBackup } from './backup.js';
 
 const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
@@ -27,21 +29,16 @@ function button(text, onClick) {
   return b;
 }
 
-export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden }) {
-  const status = $('backup-status');
-  const backupText = $('backup-text');
-  const fileInput = $('restore-file');
-  const confirmBox = $('restore-confirm');
-  let pending = null;
+// `keep(days)` is the app's one way to change the garden; `toEditor(day)`
+// opens the editor on a day.
+export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
   let history = [];
   let historyShown = 0;
   let years = [];
   let yearsShown = 0;
-
-  function say(text, tone) {
-    status.textContent = text;
-    status.dataset.tone = tone;
-  }
+  let shownDay = null;
+  const backup = createBackup({ state, keep, changed: () => redraw() });
+  const { say } = backup;
 
   function drawMonth() {
     const { y, m, d } = parseKey(state.today);
@@ -59,14 +56,64 @@ export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden
       const bar = item('span', 'bar');
       const fill = item('i');
       fill.style.width = `${(n / most) * 100}%`;
-      fill.style.background = `hsl(${mood.hue}, ${mood.sat}%, ${Math.min(mood.light, 70)}%)`;
+      fill.style.background = flowerColour(mood, 0, -6);
       bar.append(fill);
       li.append(flowerIcon(mood), item('span', 'name', mood.name), bar, item('span', 'n', `${n} 天`));
       return li;
     }));
     const total = [...counts.values()].reduce((a, b) => a + b, 0);
     $('month-title').textContent = `${y}年${m}月的心情`;
-    $('month-total').textContent = `本月已种下 ${total} 天，共过了 ${d} 天。`;
+    $('month-total').textContent = `这个月过了 ${d} 天，种了 ${total} 天。`;
+    drawMonthDays(y, m);
+  }
+
+  // The month's days, Monday first, each one a way to read that day.
+  function drawMonthDays(y, m) {
+    const first = (new Date(y, m - 1, 1).getDay() + 6) % 7;
+    const cells = [];
+    for (let i = 0; i < first; i++) cells.push(item('li', 'blank'));
+    for (let d = 1; d <= daysInMonth(y, m); d++) {
+      const key = `${y}-${String(m).padStart(2, '0')}-${String(d).padStart(2, '0')}`;
+      const entry = state.days.get(key);
+      const b = item('button', '', String(d));
+      b.type = 'button';
+      b.dataset.day = key;
+      if (key === state.today) b.classList.add('today');
+      if (entry) {
+        b.dataset.mood = entry.mood;
+        b.style.setProperty('--mood', flowerColour(moodOf(entry.mood)));
+      }
+      b.setAttribute('aria-label', `${m}月${d}日${entry ? `，${moodOf(entry.mood).name}` : ''}`);
+      const li = item('li');
+      li.append(b);
+      cells.push(li);
+    }
+    $('month-days').replaceChildren(...cells);
+  }
+
+  // One day, whole note included, and what can be done with it. Days long
+  // gone and days still to come are only read.
+  function showDay(key) {
+    shownDay = key;
+    const entry = state.days.get(key);
+    const mood = entry && moodOf(entry.mood);
+    const today = key === state.today;
+    $('day-title').textContent = `${longDate(key)}${today ? ' · 今天' : ''}`;
+    const moodLine = $('day-mood');
+    if (mood) moodLine.replaceChildren(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
+    else moodLine.replaceChildren(key > state.today ? '' : today ? '今天还未种下。' : '这天没有种花。');
+    $('day-note').hidden = !entry?.note;
+    $('day-note').textContent = entry?.note || '';
+    const recent = isRecent(key, state.today);
+    const hint = key > state.today
+      ? '这一天还没到呢，到了那天再来种吧。'
+      : recent ? '' : '这是一周以前的日子了，只能看看，不能再改。最近 7 天的可以补种或修改。';
+    $('day-hint').hidden = !hint;
+    $('day-hint').textContent = hint;
+    const plant = $('day-plant');
+    plant.hidden = !recent;
+    plant.textContent = entry ? '改一改这一天' : today ? '种下今天' : '补种这一天';
+    for (const b of document.querySelectorAll('#month-days button')) b.setAttribute('aria-pressed', String(b.dataset.day === key));
   }
 
   // Every year before this one, newest first, with its totals by mood.
@@ -109,12 +156,12 @@ export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden
     }));
     const left = years.length - yearsShown;
     $('years-more').hidden = left === 0;
-    $('years-more').textContent = `显示更早的 ${Math.min(left, YEARS_PAGE)} 年`;
+    $('years-more').textContent = `再看早一些的 ${Math.min(left, YEARS_PAGE)} 年`;
   }
 
-  // Days before today, newest first; today is on the wall already.
+  // Planted days up to today, newest first; each opens in the day view.
   function drawHistory() {
-    history = [...state.days.keys()].filter((k) => k < state.today).sort().reverse();
+    history = [...state.days.keys()].filter((k) => k <= state.today).sort().reverse();
     historyShown = 0;
     $('history-empty').hidden = history.length > 0;
     $('history-list').replaceChildren();
@@ -129,17 +176,21 @@ export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden
       const mood = moodOf(id);
       const li = item('li');
       li.dataset.day = key;
+      const open = item('button', 'h-day');
+      open.type = 'button';
+      open.dataset.day = key;
       const time = item('time', '', listDate(key, state.today));
       time.dateTime = key;
       const moodTag = item('span', 'h-mood');
       moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
-      li.append(time, moodTag);
-      if (note) li.append(item('p', 'h-note', note));
+      open.append(time, moodTag);
+      if (note) open.append(item('span', 'h-note', note));
+      li.append(open);
       return li;
     }));
     const left = history.length - historyShown;
     $('history-more').hidden = left === 0;
-    $('history-more').textContent = `显示更早的 ${Math.min(left, HISTORY_PAGE)} 天（还有 ${left} 天）`;
+    $('history-more').textContent = `再看早一些的 ${Math.min(left, HISTORY_PAGE)} 天（还有 ${left} 天）`;
   }
 
   // What was set aside because it could not be read: export it as it is,
@@ -150,28 +201,32 @@ export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden
     $('aside-list').replaceChildren(...values.map((value) => {
       const li = item('li');
       li.dataset.key = value.name;
-      const joinable = [...value.days.keys()].filter((k) => !state.days.has(k)).length;
+      const joinable = [...value.days.keys()].filter((k) => !state.days.has(k));
       const parts = [];
-      if (value.whole) parts.push('整份内容无法读取');
-      else if (value.unread) parts.push(`${value.unread} 天的记录无法读取`);
-      if (joinable) parts.push(`${joinable} 天现在可以并回花园`);
-      li.append(item('p', '', `${value.when || value.name} 另外保管：${parts.join('，') || '都已并回花园'}。`));
+      if (value.whole) parts.push('整份读不出来');
+      else if (value.unread) parts.push(`${value.unread} 天的记录读不出来`);
+      if (joinable.length) parts.push(`${joinable.length} 天现在可以并回花园`);
+      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经并回花园了'}。`));
       const actions = item('div', 'actions');
       actions.append(button('导出为文件', async () => {
-        const saved = await deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
-        if (saved) say(`已把另外保管的内容原样保存到文件“${saved.file}”。`, 'ok');
+        const saved = await backup.deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
+        if (saved) say(`另外保管的内容已经原样存到文件“${saved.file}”。`, 'ok');
       }));
-      if (joinable) {
-        actions.append(button(`并回 ${joinable} 天`, () => {
+      if (joinable.length) {
+        actions.append(button(`并回 ${joinable.length} 天`, async () => {
+          const next = new Map(state.days);
+          for (const key of joinable) next.set(key, value.days.get(key));
           try {
-            state.days = joinAside(value, state.days);
+            // A garden over the limit would make a backup that no restore takes.
+            if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，并回后会有 ${next.size} 天`);
+            await keep(new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))));
           } catch (e) {
-            say(`没能并回：${e.message}。花园没有改变。`, 'error');
+            say(`没能并回：${e.message}。花园没有变。`, 'error');
             return;
           }
-          replaceGarden(state.days, false);
+          dropAside(value);
           redraw();
-          say(`已把 ${joinable} 天并回花园。`, 'ok');
+          say(`已经把 ${joinable.length} 天并回花园。`, 'ok');
         }));
       }
       li.append(actions);
@@ -179,154 +234,38 @@ export function createMenu({ state, toWall, toEditor, acknowledge, replaceGarden
     }));
   }
 
-  function drawUndo() {
-    const before = beforeRestore();
-    $('restore-undo-box').hidden = !before;
-    if (before) $('restore-undo-text').textContent = `恢复之前的花园（${before.size} 天）还留着。`;
-  }
-
   function redraw() {
     drawMonth();
     drawYears();
     drawHistory();
     drawAside();
-    drawUndo();
-  }
-
-  function clearRestore() {
-    pending = null;
-    confirmBox.hidden = true;
-  }
-
-  // Hands `text` to the user as a file: the save picker, else the
-  // clipboard, else a box to copy from.
-  async function deliver(text, suggestedName, what, types) {
-    clearRestore();
-    backupText.hidden = true;
-    if (typeof window.showSaveFilePicker === 'function') {
-      try {
-        const handle = await window.showSaveFilePicker({ suggestedName, types });
-        const out = await handle.createWritable();
-        await out.write(text);
-        await out.close();
-        return { file: handle.name };
-      } catch (e) {
-        if (e && e.name === 'AbortError') {
-          say('已取消保存。', '');
-          return null;
-        }
-        // Any other failure of the picker: fall back to the clipboard.
-      }
-    }
-    try {
-      await navigator.clipboard.writeText(text);
-      say(`已把${what}复制到剪贴板。请粘贴到记事本，保存成文件。`, 'ok');
-    } catch {
-      backupText.value = text;
-      backupText.hidden = false;
-      backupText.select();
-      say(`无法使用剪贴板。请复制下面的全部内容，粘贴到记事本，保存成文件。`, 'error');
-    }
-    return null;
-  }
-
-  async function backup() {
-    const n = state.days.size;
-    const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, ` ${n} 天的花园备份`,
-      [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
-    if (saved) say(`已把 ${n} 天的花园备份到文件“${saved.file}”。`, 'ok');
-  }
-
-  async function readChosenFile() {
-    const file = fileInput.files[0];
-    fileInput.value = '';
-    clearRestore();
-    backupText.hidden = true;
-    if (!file) return;
-    const refuse = (why) => say(`无法恢复：${why}。花园没有改变。`, 'error');
-    if (file.size > BACKUP_MAX_BYTES) {
-      refuse(`文件太大（${(file.size / 1048576).toFixed(1)} MB），备份文件最多 ${BACKUP_MAX_BYTES / 1048576} MB`);
-      return;
-    }
-    let text;
-    try {
-      text = decodeText(await file.arrayBuffer());
-    } catch {
-      refuse('文件无法读取');
-      return;
-    }
-    const read = fromBackup(text, state.today);
-    if (read.error) {
-      refuse(read.error);
-      return;
-    }
-    pending = read.days;
-    const keys = [...pending.keys()];
-    const span = keys.length ? `（${keys[0]} 至 ${keys[keys.length - 1]}）` : '';
-    $('restore-summary').textContent =
-      `备份“${file.name}”中有 ${keys.length} 天的记录${span}。恢复会用它替换当前花园的 ${state.days.size} 天；`
-      + '当前的花园会先另外保管，之后可以撤销。';
-    say('', '');
-    confirmBox.hidden = false;
-    $('restore-no').focus();
-  }
-
-  function restore() {
-    if (!pending) return;
-    const days = pending;
-    clearRestore();
-    try {
-      keepBeforeRestore(state.days);
-      replaceGarden(days, true);
-    } catch (e) {
-      say(`无法恢复：${e.message}。花园没有改变。`, 'error');
-      return;
-    }
-    redraw();
-    say(`已恢复 ${days.size} 天的花园。`, 'ok');
-    $('restore-undo').focus();
-  }
-
-  function undo() {
-    const before = beforeRestore();
-    if (!before) return;
-    try {
-      replaceGarden(before, true);
-    } catch (e) {
-      say(`没能撤销：${e.message}。`, 'error');
-      return;
-    }
-    dropBeforeRestore();
-    redraw();
-    say(`已撤销恢复，花园回到恢复之前的 ${before.size} 天。`, 'ok');
-    $('backup-restore').focus();
+    backup.drawUndo();
+    showDay(shownDay && shownDay.slice(0, 7) === state.today.slice(0, 7) ? shownDay : state.today);
   }
 
   $('menu-wall').addEventListener('click', toWall);
-  $('menu-plant').addEventListener('click', toEditor);
+  $('menu-plant').addEventListener('click', () => toEditor());
   $('menu-notice-ok').addEventListener('click', acknowledge);
-  $('backup-save').addEventListener('click', backup);
-  $('backup-restore').addEventListener('click', () => fileInput.click());
   $('history-more').addEventListener('click', moreHistory);
   $('years-more').addEventListener('click', moreYears);
-  fileInput.addEventListener('change', readChosenFile);
-  $('restore-yes').addEventListener('click', restore);
-  $('restore-undo').addEventListener('click', undo);
-  $('restore-no').addEventListener('click', () => {
-    clearRestore();
-    say('已取消恢复，花园没有改变。', '');
-  });
+  $('day-plant').addEventListener('click', () => toEditor(shownDay));
+  for (const id of ['month-days', 'history-list']) {
+    $(id).addEventListener('click', (event) => {
+      const key = event.target.closest('button')?.dataset.day;
+      if (key) showDay(key);
+    });
+  }
 
   return {
-    open: redraw,
+    open() {
+      shownDay = null;
+      redraw();
+    },
     close() {
-      clearRestore();
-      say('', '');
-      backupText.value = '';
-      backupText.hidden = true;
+      backup.close();
       history = [];
       years = [];
-      for (const id of ['history-list', 'month-counts', 'years-list', 'aside-list']) $(id).replaceChildren();
+      for (const id of ['history-list', 'month-counts', 'month-days', 'years-list', 'aside-list']) $(id).replaceChildren();
     },
     focus() {
       $('menu-wall').focus();

@@ -20,6 +20,14 @@ export function isMood(id) {
   return typeof id === 'string' && byId.has(id);
 }
 
+// The colour a mood's flower is drawn in: toned down from the mood's own, so
+// that a whole year on the wall reads calm; `dl` shifts the lightness. The
+// hues stay apart, and so do the flowers' shapes.
+export function flowerColour(mood, dh = 0, dl = 0) {
+  const light = Math.min(88, Math.max(40, mood.light + dl));
+  return `hsl(${Math.round((mood.hue + dh + 360) % 360)}, ${Math.round(mood.sat * 0.62)}%, ${Math.round(light)}%)`;
+}
+
 // The mood's colour light enough to read as text on the dark wall (4.5:1).
 export function textColour(mood) {
   return `hsl(${mood.hue} ${mood.sat}% ${Math.max(mood.light, 72)}%)`;

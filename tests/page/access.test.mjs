@@ -2,7 +2,7 @@
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdir } from 'node:fs/promises';
-import { launch, openGarden, yearOfDays, view, SCREENSHOTS } from './harness.mjs';
+import { launch, openGarden, yearOfDays, view, SCREENSHOTS, withGarden } from './harness.mjs';
 
 let browser;
 before(async () => {
@@ -77,8 +77,7 @@ describe('keyboard', () => {
 
 describe('reading the wall', () => {
   test('wall text is at least 4.5:1 and 12 px on the smallest screen', async () => {
-    const g = await openGarden(browser, { days: yearOfDays(), viewport: { width: 1366, height: 768 } });
-    try {
+    await withGarden(browser, { days: yearOfDays(), viewport: { width: 1366, height: 768 } }, async (g) => {
       const texts = await g.page.evaluate(() => {
         const bg = getComputedStyle(document.body).backgroundColor;
         const scale = document.getElementById('garden').getScreenCTM().a;
@@ -102,15 +101,12 @@ describe('reading the wall', () => {
         assert.ok(contrast(t.colour, t.bg) >= 4.5, `${t.what}: ${contrast(t.colour, t.bg).toFixed(2)}:1`);
         assert.ok(t.px >= 12, `${t.what}: ${t.px.toFixed(1)} px`);
       }
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('in forced colours the chosen mood and every label still show', async () => {
-    const g = await openGarden(browser, { days: yearOfDays(), forcedColors: 'active' });
-    const { page } = g;
-    try {
+    await withGarden(browser, { days: yearOfDays(), forcedColors: 'active' }, async (g) => {
+      const { page } = g;
       await page.screenshot({ path: `${SCREENSHOTS}forced-colors-wall-1366x768.png` });
       await page.evaluate(() => window.moodMode('plant'));
       await page.locator('#mood-grid').getByText('难过', { exact: true }).click();
@@ -129,22 +125,17 @@ describe('reading the wall', () => {
       assert.ok(seen.widths.every((w, i) => (i === chosen) === (w === seen.widths[chosen])), `borders ${seen.widths}`);
       assert.ok(seen.colours.every((c, i) => i === chosen || c !== seen.colours[chosen]));
       assert.ok(contrast(seen.label, seen.canvas) >= 4.5, `labels ${seen.label} on ${seen.canvas}`);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('history dates of an earlier year stay on one line', async () => {
-    const g = await openGarden(browser, { days: { '2024-12-31': { mood: 'happy' }, '2025-06-01': { mood: 'sad' } } });
-    try {
+    await withGarden(browser, { days: { '2024-12-31': { mood: 'happy' }, '2025-06-01': { mood: 'sad' } } }, async (g) => {
       await g.page.evaluate(() => window.moodMode('menu'));
       const heights = await g.page.evaluate(() => [...document.querySelectorAll('#history-list time')]
         .map((t) => t.getBoundingClientRect().height));
       assert.equal(heights.length, 2);
       assert.equal(heights[0], heights[1]);
       assert.match(await g.page.textContent('#history-list li:last-child time'), /2024年12月31日 周二/);
-    } finally {
-      await g.close();
-    }
+    });
   });
 });

@@ -1,14 +1,14 @@
-// Backup to a file (or the clipboard) and restore from one.
+// Backup to a file (or the clipboard) and restore from one, replacing the
+// garden or merged with it.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launch, openGarden, yearOfDays, readStored, TODAY } from './harness.mjs';
+import { launch, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
 after(() => browser?.close());
 
 const APP = 'verdalune-garden';
-const storedDays = async (page) => JSON.parse(await readStored(page)).days;
 const statusSays = (page, pattern) => page.locator('#backup-status', { hasText: pattern }).waitFor();
 
 // Stands in for the save-file picker and keeps what was written.
@@ -46,65 +46,57 @@ function restoreFile(page, name, content) {
 describe('backup and restore', () => {
   test('a backup written to a file restores the same garden elsewhere', async () => {
     const year = yearOfDays(TODAY, { includeToday: true });
-    const source = await openGarden(browser, { days: year, initScripts: [fakeSavePicker] });
-    let text;
-    try {
+    const text = await withGarden(browser, { days: year, initScripts: [fakeSavePicker] }, async (source) => {
       await source.page.evaluate(() => window.moodMode('menu'));
       await source.page.click('#backup-save');
-      await statusSays(source.page, /已把 \d+ 天的花园备份到文件/);
-      text = await source.page.evaluate(() => window.__saved[0]);
+      await statusSays(source.page, /\d+ 天的花园已经备份到文件/);
+      const saved = await source.page.evaluate(() => window.__saved[0]);
       const options = await source.page.evaluate(() => window.__pickerOptions);
       assert.equal(options.suggestedName, `情绪花园备份-${TODAY}.json`);
-      const backup = JSON.parse(text);
+      const backup = JSON.parse(saved);
       assert.equal(backup.app, APP);
       assert.equal(backup.version, 1);
       assert.deepEqual(backup.days, await storedDays(source.page));
-    } finally {
-      await source.close();
-    }
+      return saved;
+    });
 
-    const target = await openGarden(browser, { days: { '2025-06-01': { mood: 'sad', note: '会被替换' } } });
-    const { page } = target;
-    try {
+    await withGarden(browser, { days: { '2025-06-01': { mood: 'sad', note: '会被替换' } } }, async (target) => {
+      const { page } = target;
       await page.evaluate(() => window.moodMode('menu'));
       await restoreFile(page, 'garden.json', text);
       await page.locator('#restore-confirm').waitFor();
-      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天的记录`));
+      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天`));
       await page.click('#restore-no');
       assert.deepEqual(await storedDays(page), { '2025-06-01': { mood: 'sad', note: '会被替换' } });
 
       await restoreFile(page, 'garden.json', text);
       await page.click('#restore-yes');
-      await statusSays(page, /已恢复/);
+      await statusSays(page, /已经恢复/);
       assert.deepEqual(await storedDays(page), JSON.parse(JSON.stringify(year)));
       const shown = Object.keys(year).filter((k) => k >= '2024-07-01').length;
       assert.equal(await page.locator('#garden .flower').count(), shown);
-      // The history leaves today out and comes a page at a time.
-      const before = Object.keys(year).filter((k) => k < TODAY).length;
+      // The history, today included, comes a page at a time.
       assert.equal(await page.locator('#history-list li').count(), 50);
       while (await page.locator('#history-more').isVisible()) await page.click('#history-more');
-      assert.equal(await page.locator('#history-list li').count(), before);
-      assert.equal(await page.locator(`#history-list li[data-day="${TODAY}"]`).count(), 0);
+      assert.equal(await page.locator('#history-list li').count(), Object.keys(year).length);
+      assert.equal(await page.locator(`#history-list li[data-day="${TODAY}"]`).count(), 1);
 
       // One tap puts back the garden that was there before.
       await page.click('#restore-undo');
-      await statusSays(page, /已撤销恢复/);
+      await statusSays(page, /已经撤销/);
       assert.deepEqual(await storedDays(page), { '2025-06-01': { mood: 'sad', note: '会被替换' } });
       assert.equal(await page.locator('#garden .flower').count(), 1);
       assert.ok(await page.locator('#restore-undo-box').isHidden());
       assert.deepEqual(target.errors, []);
-    } finally {
-      await target.close();
-    }
+    });
   });
 
   test('without a file picker the backup goes to the clipboard, and failing that into a text box', async () => {
     const noPicker = () => { window.showSaveFilePicker = undefined; };
-    const g = await openGarden(browser, {
+    await withGarden(browser, {
       days: yearOfDays(), initScripts: [noPicker], permissions: ['clipboard-read', 'clipboard-write'],
-    });
-    const { page } = g;
-    try {
+    }, async (g) => {
+      const { page } = g;
       const stored = await storedDays(page);
       await page.evaluate(() => window.moodMode('menu'));
       await page.click('#backup-save');
@@ -115,12 +107,10 @@ describe('backup and restore', () => {
 
       await page.evaluate(() => { navigator.clipboard.writeText = () => Promise.reject(new Error('denied')); });
       await page.click('#backup-save');
-      await statusSays(page, /无法使用剪贴板/);
+      await statusSays(page, /剪贴板用不了/);
       const shown = JSON.parse(await page.inputValue('#backup-text'));
       assert.deepEqual(shown.days, stored);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a faulty file changes nothing and the user is told why', async () => {
@@ -138,43 +128,86 @@ describe('backup and restore', () => {
       // Valid content, padded past the limit: only the size may refuse it.
       ['oversized', { padTo: 32 * 1024 * 1024 + 1, text: JSON.stringify(valid) }, /文件太大.*最多 32 MB/],
     ];
-    const g = await openGarden(browser, { days: { [TODAY]: { mood: 'calm', note: '原来的花园' } } });
-    const { page } = g;
-    try {
+    await withGarden(browser, { days: { [TODAY]: { mood: 'calm', note: '原来的花园' } } }, async (g) => {
+      const { page } = g;
       const before = await readStored(page);
       await page.evaluate(() => window.moodMode('menu'));
       for (const [what, content, reason] of faults) {
         await page.evaluate(() => { document.getElementById('backup-status').textContent = ''; });
         if (content.padTo) await padInPage(page, content); // made in the page: 32 MB is slow to send
         else await restoreFile(page, `${what}.json`, content);
-        await statusSays(page, /无法恢复/);
+        await statusSays(page, /没能恢复/);
         const status = await page.textContent('#backup-status');
         assert.match(status, reason, what);
-        assert.match(status, /花园没有改变/, what);
+        assert.match(status, /花园没有变/, what);
         assert.ok(await page.locator('#restore-confirm').isHidden(), what);
         assert.equal(await readStored(page), before, what);
         assert.equal(await page.locator('#garden .flower').count(), 1, what);
       }
       assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a backup re-saved by older Notepad in GBK restores with its notes intact', async () => {
     const text = JSON.stringify({ app: APP, version: 1, days: { '2025-06-02': { mood: 'sad', note: 'NOTE' } } });
     const [head, tail] = text.split('NOTE');
     const gbk = Buffer.concat([Buffer.from(head), Buffer.from([0xcf, 0xc2, 0xd3, 0xea]), Buffer.from(tail)]); // 下雨
-    const g = await openGarden(browser);
-    const { page } = g;
-    try {
+    await withGarden(browser, {}, async (g) => {
+      const { page } = g;
       await page.evaluate(() => window.moodMode('menu'));
       await page.setInputFiles('#restore-file', { name: 'gbk.json', mimeType: 'application/json', buffer: gbk });
       await page.click('#restore-yes');
-      await statusSays(page, /已恢复/);
+      await statusSays(page, /已经恢复/);
       assert.deepEqual(await storedDays(page), { '2025-06-02': { mood: 'sad', note: '下雨' } });
-    } finally {
-      await g.close();
-    }
+    });
+  });
+
+  // Two gardens with days in common, some of them different: the backup has
+  // 06-01 alike, 06-02 and 06-03 changed, and 06-04 alone.
+  const ours = { '2025-05-30': { mood: 'calm', note: '只在这台电脑' }, '2025-06-01': { mood: 'happy' },
+    '2025-06-02': { mood: 'sad', note: '这边的' }, '2025-06-03': { mood: 'tired' } };
+  const theirs = { '2025-06-01': { mood: 'happy' }, '2025-06-02': { mood: 'sad', note: '备份的' },
+    '2025-06-03': { mood: 'cross' }, '2025-06-04': { mood: 'warm', note: '只在备份' } };
+  const backupOf = (days) => JSON.stringify({ app: APP, version: 1, days });
+
+  for (const [side, button, kept] of [['ours', '#merge-ours', ours], ['theirs', '#merge-theirs', theirs]]) {
+    test(`合并 keeps every day of both, asks once about the 2 that differ, and keeps ${side}`, async () => {
+      await withGarden(browser, { days: ours }, async ({ page, errors }) => {
+        await page.evaluate(() => window.moodMode('menu'));
+        await restoreFile(page, 'other.json', backupOf(theirs));
+        await page.click('#restore-merge');
+        assert.match(await page.textContent('#restore-differ'), /有 2 天两边不一样/);
+        await page.click(button);
+        await statusSays(page, /已经合并，花园现在有 5 天/);
+        const days = await storedDays(page);
+        assert.deepEqual(Object.keys(days), ['2025-05-30', '2025-06-01', '2025-06-02', '2025-06-03', '2025-06-04']);
+        assert.deepEqual([days['2025-06-02'], days['2025-06-03']], [kept['2025-06-02'], kept['2025-06-03']]);
+        assert.equal(await page.locator('#garden .flower').count(), 5);
+        if (side === 'theirs') {
+          // Undone as a replace is: the garden as it was before.
+          await page.click('#restore-undo');
+          await statusSays(page, /已经撤销/);
+          assert.deepEqual(await storedDays(page), ours);
+          assert.equal(await page.locator('#garden .flower').count(), 4);
+        }
+        assert.deepEqual(errors, []);
+      });
+    });
+  }
+
+  test('days set aside as unreadable stay aside through a merge and a replace', async () => {
+    const aside = JSON.stringify({ version: 1, days: { '2025-05-01': { mood: 'meh' } } });
+    await withGarden(browser, { days: ours }, async ({ page }) => {
+      await page.evaluate(([k, v]) => localStorage.setItem(`${k}.damaged.20250601-080000`, v), [KEY, aside]);
+      await page.evaluate(() => window.moodMode('menu'));
+      await restoreFile(page, 'other.json', backupOf({ '2025-06-04': { mood: 'warm' } }));
+      await page.click('#restore-merge');
+      await statusSays(page, /已经合并/);
+      await restoreFile(page, 'other.json', backupOf({ '2025-06-04': { mood: 'warm' } }));
+      await page.click('#restore-yes');
+      await statusSays(page, /已经恢复/);
+      assert.equal(await readStored(page, `${KEY}.damaged.20250601-080000`), aside);
+      assert.equal(await page.locator('#aside-list li').count(), 1);
+    });
   });
 });

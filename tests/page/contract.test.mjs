@@ -1,7 +1,7 @@
 // What the host relies on: window.moodMode and the two messages back.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launch, openGarden, yearOfDays, posted, view } from './harness.mjs';
+import { launch, openGarden, plant, yearOfDays, posted, view, withGarden } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -72,9 +72,8 @@ describe('host contract', () => {
   });
 
   test('in a plain browser without chrome.webview the garden still works', async () => {
-    const g = await openGarden(browser, { host: false, days: yearOfDays() });
-    const { page } = g;
-    try {
+    await withGarden(browser, { host: false, days: yearOfDays() }, async (g) => {
+      const { page } = g;
       assert.equal(await page.evaluate(() => Boolean(window.chrome && window.chrome.webview)), false);
       await page.locator('#preview-bar').getByText('种下今天').click();
       assert.equal(await view(page), 'plant');
@@ -85,37 +84,29 @@ describe('host contract', () => {
       await page.click('#menu-wall');
       assert.equal(await view(page), 'wall');
       assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a word that arrives while the garden is loading is carried out after the first render', async () => {
-    const g = await openGarden(browser, { wait: false, delay: { '/garden/app.js': 800 } });
-    const { page } = g;
-    try {
+    await withGarden(browser, { wait: false, delay: { '/garden/app.js': 800 } }, async (g) => {
+      const { page } = g;
       await page.waitForFunction(() => typeof window.moodMode === 'function');
       await page.evaluate(() => window.moodMode('menu'));
       await page.waitForFunction(() => window.__posted.length === 2);
       assert.deepEqual(await posted(page), ['showWall', 'showEditor']);
       assert.equal(await view(page), 'menu');
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('moodMode survives a garden script that fails, and the window still reaches the desktop', async () => {
-    const g = await openGarden(browser, { wait: false, replace: { '/garden/app.js': 'export const = ;' } });
-    const { page } = g;
-    try {
+    await withGarden(browser, { wait: false, replace: { '/garden/app.js': 'export const = ;' } }, async (g) => {
+      const { page } = g;
       assert.equal(await page.evaluate(() => typeof window.moodMode), 'function');
       assert.deepEqual(await posted(page), ['showWall']);
       assert.ok(await page.locator('.broken-note').isVisible());
       await page.evaluate(() => { window.moodMode('plant'); window.moodMode('wall'); });
       assert.deepEqual(await posted(page), ['showWall', 'showWall']);
-    } finally {
-      await g.close();
-    }
+    });
   });
 });
 
@@ -132,9 +123,8 @@ describe('cost on the wall', () => {
   }
 
   test('after the first render only the minute timer is pending, and nothing animates', async () => {
-    const g = await openGarden(browser, { clock: false, days: yearOfDays(), reducedMotion: 'no-preference', initScripts: [countScheduling] });
-    const { page } = g;
-    try {
+    await withGarden(browser, { clock: false, days: yearOfDays(), reducedMotion: 'no-preference', initScripts: [countScheduling] }, async (g) => {
+      const { page } = g;
       await page.waitForTimeout(1500);
       const seen = await page.evaluate(() => ({ ...window.__seen, animations: document.getAnimations().length }));
       assert.equal(seen.intervals, 0);
@@ -142,15 +132,12 @@ describe('cost on the wall', () => {
       assert.equal(seen.animations, 0);
       assert.equal(seen.timeouts.length, 1, 'one timer, to check the date');
       assert.ok(seen.timeouts[0] > 0 && seen.timeouts[0] <= 60000, `timer of ${seen.timeouts[0]} ms`);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a minute that does not change the date touches nothing on the page', async () => {
-    const g = await openGarden(browser, { days: yearOfDays() });
-    const { page } = g;
-    try {
+    await withGarden(browser, { days: yearOfDays() }, async (g) => {
+      const { page } = g;
       await page.evaluate(() => {
         window.__changes = 0;
         new MutationObserver((list) => { window.__changes += list.length; })
@@ -158,28 +145,21 @@ describe('cost on the wall', () => {
       });
       await page.clock.runFor(5 * 60 * 1000);
       assert.equal(await page.evaluate(() => window.__changes), 0);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a new flower grows in once, and not at all when motion is reduced', async () => {
     for (const reducedMotion of ['no-preference', 'reduce']) {
-      const g = await openGarden(browser, { reducedMotion });
-      const { page } = g;
-      try {
-        await page.evaluate(() => window.moodMode('plant'));
-        await page.locator('#mood-grid').getByText('开心').click();
-        await page.click('#editor-plant');
+      await withGarden(browser, { reducedMotion }, async (g) => {
+        const { page } = g;
+        await plant(page, '开心');
         const inGarden = () => document.getAnimations().filter((a) => a.effect.target.closest('#garden')).length;
         const during = await page.evaluate(inGarden);
         assert.equal(during, reducedMotion === 'reduce' ? 0 : 1, reducedMotion);
         // Finishes within its own length (300 ms delay + 900 ms), with room to spare.
         await page.waitForFunction(() => document.getAnimations().filter((a) => a.effect.target.closest('#garden')).length === 0,
           null, { timeout: 2500 });
-      } finally {
-        await g.close();
-      }
+      });
     }
   });
 });

@@ -167,3 +167,50 @@ export function yearOfDays(today = TODAY, { includeToday = false, years = 1 } = 
 export const posted = (page) => page.evaluate(() => window.__posted.map((p) => p.message));
 export const readStored = (page, key = KEY) => page.evaluate((k) => localStorage.getItem(k), key);
 export const view = (page) => page.evaluate(() => document.body.dataset.view);
+
+// Opens the garden, runs `fn(g)` with it, and closes its context however
+// `fn` ends.
+export async function withGarden(browser, options, fn) {
+  const g = await openGarden(browser, options);
+  try {
+    return await fn(g);
+  } finally {
+    await g.close();
+  }
+}
+
+// The days as the page last stored them in local storage.
+export const storedDays = async (page) => JSON.parse(await readStored(page)).days;
+
+// The garden as the durable store holds it, or null.
+export const durableStored = (page) => page.evaluate(() => new Promise((resolve, reject) => {
+  const open = indexedDB.open('verdalune');
+  open.onsuccess = () => {
+    const db = open.result;
+    if (!db.objectStoreNames.contains('garden')) return resolve(null);
+    const get = db.transaction('garden').objectStore('garden').get('garden');
+    get.onsuccess = () => { db.close(); resolve(get.result ? get.result.text : null); };
+    get.onerror = () => reject(get.error);
+  };
+  open.onerror = () => reject(open.error);
+}));
+
+// Empties both stores, so that what a test puts in local storage next is the
+// whole garden on the next load.
+export const clearStores = (page) => page.evaluate(() => new Promise((resolve) => {
+  localStorage.clear();
+  const gone = indexedDB.deleteDatabase('verdalune');
+  gone.onsuccess = gone.onerror = gone.onblocked = () => resolve();
+}));
+
+// Plants `moodName` with `note` through the editor, on `day` (one of the
+// editor's recent days) or today, and waits until the page is done: back on
+// the wall, or with the editor's error shown.
+export async function plant(page, moodName, note = '', { day } = {}) {
+  await page.evaluate(() => window.moodMode('plant'));
+  if (day) await page.click(`#day-picks button[data-day="${day}"]`);
+  await page.locator('#mood-grid').getByText(moodName, { exact: true }).click();
+  await page.fill('#note', note);
+  await page.click('#editor-plant');
+  await page.waitForFunction(() => document.body.dataset.view !== 'plant' || !document.getElementById('editor-error').hidden);
+}

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { readdir, readFile } from 'node:fs/promises';
 import { fileURLToPath } from 'node:url';
 import path from 'node:path';
-import { launch, openGarden, yearOfDays, ORIGIN } from './harness.mjs';
+import { launch, plant, withGarden, yearOfDays, ORIGIN } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -21,24 +21,21 @@ function fakeSavePicker() {
 describe('staying on the origin', () => {
   for (const at of ['/garden/', '/garden/index.html']) {
     test(`loaded as ${at}, every request stays on the origin and resolves`, async () => {
-      const g = await openGarden(browser, { path: at, days: yearOfDays(), initScripts: [fakeSavePicker] });
-      const { page, log } = g;
-      const navigations = [];
-      page.on('framenavigated', (frame) => { if (frame === page.mainFrame()) navigations.push(frame.url()); });
-      try {
+      await withGarden(browser, { path: at, days: yearOfDays(), initScripts: [fakeSavePicker] }, async (g) => {
+        const { page, log } = g;
+        const navigations = [];
+        page.on('framenavigated', (frame) => { if (frame === page.mainFrame()) navigations.push(frame.url()); });
         assert.ok(log.served.includes('/garden/style.css'));
         assert.ok(log.served.includes('/garden/app.js'));
         assert.ok(await page.locator('#garden .flower').count() > 0);
 
         // Go through everything the page can do.
-        await page.evaluate(() => window.moodMode('plant'));
-        await page.locator('#mood-grid').getByText('开心', { exact: true }).click();
-        await page.click('#editor-plant');
+        await plant(page, '开心');
         await page.evaluate(() => window.moodMode('menu'));
         await page.click('#backup-save');
-        await page.locator('#backup-status', { hasText: '已把' }).waitFor();
+        await page.locator('#backup-status', { hasText: '已经备份' }).waitFor();
         await page.setInputFiles('#restore-file', { name: 'b.json', mimeType: 'application/json', buffer: Buffer.from('{}') });
-        await page.locator('#backup-status', { hasText: '无法恢复' }).waitFor();
+        await page.locator('#backup-status', { hasText: '没能恢复' }).waitFor();
         await page.click('#menu-wall');
         await page.waitForTimeout(300);
 
@@ -47,9 +44,7 @@ describe('staying on the origin', () => {
         assert.deepEqual(navigations, []);
         assert.equal(page.url(), ORIGIN + at);
         assert.deepEqual(g.errors, []);
-      } finally {
-        await g.close();
-      }
+      });
     });
   }
 

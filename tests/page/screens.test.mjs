@@ -3,7 +3,7 @@
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdir } from 'node:fs/promises';
-import { launch, openGarden, yearOfDays, SCREENSHOTS } from './harness.mjs';
+import { launch, openGarden, plant, yearOfDays, SCREENSHOTS, withGarden } from './harness.mjs';
 
 let browser;
 before(async () => {
@@ -18,7 +18,7 @@ const TASKBAR = 40; // a default taskbar along the bottom
 // Rectangles of everything that matters on the wallpaper.
 const wallBoxes = (page) => page.evaluate(() => {
   const box = (el) => { const r = el.getBoundingClientRect(); return { left: r.left, top: r.top, right: r.right, bottom: r.bottom, width: r.width }; };
-  const todayFlower = document.querySelector('#garden .today-glow');
+  const todayFlower = document.querySelector('#garden .today-frame');
   return {
     head: [...document.querySelectorAll('.wall-head > *, .notice:not([hidden])')].map(box),
     garden: box(document.getElementById('garden-rows')),
@@ -69,9 +69,7 @@ describe('the wallpaper on common screens', () => {
       assert.equal(scrolls, false, `${panel} needs no scrolling of its own`);
     }
     // Plant today, so that the larger screens show it in flower.
-    await page.evaluate(() => window.moodMode('plant'));
-    await page.locator('#mood-grid').getByText('开心', { exact: true }).click();
-    await page.click('#editor-plant');
+    await plant(page, '开心');
   });
 
   test('1920×1080 and 2560×1440: the same year, larger', async () => {
@@ -83,15 +81,14 @@ describe('the wallpaper on common screens', () => {
 describe('a garden through the years', () => {
   test('on 1 January the whole past year stays up, counted as the wall shows it, with the new bed begun', async () => {
     const days = yearOfDays('2025-01-01');
-    const g = await openGarden(browser, { days, now: '2025-01-01T08:00:00+08:00' });
-    const { page } = g;
-    try {
+    await withGarden(browser, { days, now: '2025-01-01T08:00:00+08:00' }, async (g) => {
+      const { page } = g;
       await page.screenshot({ path: `${SCREENSHOTS}new-year-1366x768.png` });
       const beds = await page.evaluate(() => [...document.querySelectorAll('#garden .bed')].map((b) => b.dataset.month));
       assert.deepEqual([beds.length, beds[0], beds.at(-1)], [13, '2024-01', '2025-01']);
       const lastYear = Object.keys(days).filter((k) => k.startsWith('2024-')).length;
       assert.equal(await page.textContent('#year-count'), `2024年种下了 ${lastYear} 朵花`);
-      assert.match(await page.textContent('#new-year'), /2025年的花床已经开始了/);
+      assert.match(await page.textContent('#new-year'), /2025年的花床在最下面一行/);
       assert.equal(await page.locator('#garden .flower').count(), lastYear);
       const b = await wallBoxes(page);
       assert.ok(b.scroll.h <= 768 && b.garden.bottom <= 768 - TASKBAR, 'thirteen beds still fit');
@@ -102,18 +99,15 @@ describe('a garden through the years', () => {
       assert.equal(await page.locator('#garden .bed').count(), 12);
       assert.match(await page.textContent('#year-count'), /^最近十二个月种下了 \d+ 朵花$/);
       assert.ok(await page.locator('#new-year').isHidden());
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('ten years: a year ago today on the wall, and every past year in the menu with its totals', async () => {
     const days = yearOfDays(undefined, { years: 10 });
     days['2024-06-15'] = { mood: 'warm', note: '去年今天，第一次去海边看日出，风很大但是很开心' };
-    const g = await openGarden(browser, { days, viewport: { width: 1920, height: 1080 } });
-    const { page } = g;
-    try {
-      assert.equal(await page.textContent('#year-ago'), '一年前的今天：温暖 · 樱花，“去年今天，第一次去海边看日出，风很大…”');
+    await withGarden(browser, { days, viewport: { width: 1920, height: 1080 } }, async (g) => {
+      const { page } = g;
+      assert.equal(await page.textContent('#year-ago'), '一年前的今天：温暖 · 樱花');
       await page.screenshot({ path: `${SCREENSHOTS}ten-years-1920x1080.png` });
       await page.evaluate(() => window.moodMode('menu'));
       await page.screenshot({ path: `${SCREENSHOTS}ten-years-menu-1920x1080.png` });
@@ -127,8 +121,26 @@ describe('a garden through the years', () => {
       assert.equal(years[4].total, `种下 ${of2020.length} 朵花`);
       const calm = of2020.filter(([, v]) => v.mood === 'calm').length;
       assert.equal(years[4].moods.calm, `平静 ${calm}`);
-    } finally {
-      await g.close();
-    }
+    });
   });
+});
+
+describe('the wall for a person to look at', () => {
+  // Empty and with a year, on two common screens and in forced colours.
+  // SHOTS_SUFFIX tells apart runs made before and after a change to the wall.
+  const suffix = process.env.SHOTS_SUFFIX ? `-${process.env.SHOTS_SUFFIX}` : '';
+  for (const [name, days] of [['empty', {}], ['year', yearOfDays()]]) {
+    test(`the wall ${name === 'empty' ? 'with no days' : 'with a year of days'}, in normal and forced colours`, async () => {
+      for (const forcedColors of ['none', 'active']) {
+        await withGarden(browser, { days, forcedColors, viewport: { width: 1366, height: 768 } }, async (g) => {
+          for (const [width, height] of [[1366, 768], [1920, 1080]]) {
+            await g.page.setViewportSize({ width, height });
+            const mode = forcedColors === 'active' ? '-forced' : '';
+            await g.page.screenshot({ path: `${SCREENSHOTS}calm-wall-${name}${mode}-${width}x${height}${suffix}.png` });
+          }
+          assert.equal(await g.page.locator('#garden .flower').count(), Object.keys(days).filter((k) => k >= '2024-07-01').length);
+        });
+      }
+    });
+  }
 });

@@ -4,7 +4,7 @@
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdir } from 'node:fs/promises';
-import { launch, openGarden, readStored, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY } from './harness.mjs';
+import { clearStores, durableStored, launch, openGarden, plant, readStored, storedDays, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY, withGarden } from './harness.mjs';
 
 let browser;
 before(async () => {
@@ -22,7 +22,6 @@ const asideCopies = (page) => page.evaluate((key) => {
   return out;
 }, KEY);
 const flowerCount = (page) => page.locator('#garden .flower').count();
-const storedDays = async (page) => JSON.parse(await readStored(page)).days;
 
 const year = yearOfDays();
 const onWall = Object.keys(year).filter((k) => k >= '2024-07-01').length;
@@ -35,14 +34,11 @@ const ONE_BAD = {
   'a note over the limit': { '2025-06-02': { mood: 'calm', note: '长'.repeat(201) } },
 };
 
-async function plantHappy(page) {
-  await page.evaluate(() => window.moodMode('plant'));
-  await page.locator('#mood-grid').getByText('开心', { exact: true }).click();
-  await page.click('#editor-plant');
-}
+const plantHappy = (page) => plant(page, '开心');
 
 async function reloadWith(page, raw) {
-  await page.evaluate(([k, v]) => { localStorage.clear(); localStorage.setItem(k, v); }, [KEY, raw]);
+  await clearStores(page);
+  await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, raw]);
   await page.reload();
   await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
 }
@@ -59,7 +55,7 @@ describe('one unreadable day among good ones', () => {
       assert.equal(await flowerCount(page), onWall - (year['2025-06-02'] ? 1 : 0));
       assert.deepEqual(Object.values(await asideCopies(page)).map((v) => JSON.parse(v).days), [bad]);
       const notice = await page.textContent('#notice');
-      assert.match(notice, /有 1 天的记录无法读取/);
+      assert.match(notice, /有 1 天的记录读不出来/);
       assert.doesNotMatch(notice, /verdalune|JSON|字段|存储/);
       if (what === 'an unknown mood') await page.screenshot({ path: `${SCREENSHOTS}damaged-store-1366x768.png` });
       await plantHappy(page);
@@ -95,41 +91,37 @@ describe('what was set aside', () => {
         createWritable: async () => ({ write: async (t) => window.__saved.push(t), close: async () => {} }),
       });
     };
-    const g = await openGarden(browser, {
+    await withGarden(browser, {
       stored: storedValue({ [TODAY]: { mood: 'calm' } }), initScripts: [saved],
-    });
-    const { page } = g;
-    try {
+    }, async (g) => {
+      const { page } = g;
       await page.evaluate(([k, v]) => localStorage.setItem(`${k}.damaged.20250601-080000`, v), [KEY, parked]);
       await page.evaluate(() => window.moodMode('menu'));
       const row = page.locator('#aside-list li');
       const joinable = Object.keys(year).filter((k) => k !== '2025-06-02').length;
-      assert.match(await row.textContent(), new RegExp(`1 天的记录无法读取，${joinable} 天现在可以并回花园`));
+      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以并回花园`));
       await row.getByText('导出为文件').click();
-      await page.locator('#backup-status', { hasText: '原样保存到文件' }).waitFor();
+      await page.locator('#backup-status', { hasText: '原样存到文件' }).waitFor();
       assert.equal(await page.evaluate(() => window.__saved[0]), parked);
 
       await row.getByText(`并回 ${joinable} 天`).click();
-      await page.locator('#backup-status', { hasText: `已把 ${joinable} 天并回花园` }).waitFor();
+      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天并回花园` }).waitFor();
       const days = await storedDays(page);
       assert.equal(Object.keys(days).length, joinable + 1);
       assert.deepEqual(days[TODAY], { mood: 'calm' }, 'the garden keeps its own day');
       assert.equal(await flowerCount(page), onWall + 1 - (year['2025-06-02'] ? 1 : 0));
-      assert.match(await row.textContent(), /1 天的记录无法读取。/, 'the unreadable day stays aside');
+      assert.match(await row.textContent(), /1 天的记录读不出来。/, 'the unreadable day stays aside');
       assert.equal(await row.getByText(/并回/).count(), 0);
       assert.deepEqual(g.errors, []);
-    } finally {
-      await g.close();
-    }
+    });
   });
 });
 
 describe('read-only when saving could lose days', () => {
   test('a garden from a newer version shows what it can, says so, and is never written', async () => {
     const raw = JSON.stringify({ version: 2, days: { ...year, '2025-06-02': { mood: 'calm', weather: 'sun' } } });
-    const g = await openGarden(browser, { stored: raw });
-    const { page } = g;
-    try {
+    await withGarden(browser, { stored: raw }, async (g) => {
+      const { page } = g;
       assert.ok(await flowerCount(page) >= onWall - 1);
       assert.match(await page.textContent('#notice'), /新版 Verdalune.*只能查看/);
       await plantHappy(page);
@@ -137,9 +129,7 @@ describe('read-only when saving could lose days', () => {
       assert.equal(await readStored(page), raw);
       assert.deepEqual(await asideCopies(page), {});
       await page.screenshot({ path: `${SCREENSHOTS}damaged-newer-version-1366x768.png` });
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('a storage read that throws is never followed by an overwrite', async () => {
@@ -152,16 +142,13 @@ describe('read-only when saving could lose days', () => {
       };
     };
     const raw = storedValue(year);
-    const g = await openGarden(browser, { stored: raw, initScripts: [throwOnce] });
-    const { page } = g;
-    try {
+    await withGarden(browser, { stored: raw, initScripts: [throwOnce] }, async (g) => {
+      const { page } = g;
       assert.match(await page.textContent('#notice'), /没能读取.*只能查看/);
       await plantHappy(page);
       assert.equal(await page.evaluate(() => document.body.dataset.view), 'plant');
       assert.equal(await readStored(page), raw);
-    } finally {
-      await g.close();
-    }
+    });
   });
 
   test('when the bad part cannot be set aside, the good days show and the value stays as it was', async () => {
@@ -174,9 +161,8 @@ describe('read-only when saving could lose days', () => {
         return original.call(this, k, v);
       };
     };
-    const g = await openGarden(browser, { stored: raw, initScripts: [refuseWrites] });
-    const { page } = g;
-    try {
+    await withGarden(browser, { stored: raw, initScripts: [refuseWrites] }, async (g) => {
+      const { page } = g;
       assert.equal(await readStored(page), raw);
       assert.ok(await flowerCount(page) >= onWall - 1);
       assert.match(await page.textContent('#notice'), /也没能另外保管/);
@@ -185,8 +171,54 @@ describe('read-only when saving could lose days', () => {
       assert.match(await page.textContent('#editor-error'), /只能查看/);
       assert.equal(await readStored(page), raw);
       assert.deepEqual(await asideCopies(page), {});
-    } finally {
-      await g.close();
-    }
+    });
+  });
+});
+
+describe('two copies: local storage and the durable store', () => {
+  const reload = async (page) => {
+    await page.reload();
+    await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+  };
+
+  test('the copy saved last wins by its count, whichever store holds it, and local storage catches up', async () => {
+    await withGarden(browser, { days: { '2025-06-01': { mood: 'sad' } } }, async ({ page }) => {
+      await plant(page, '开心', '存到了磁盘');
+      const durable = await durableStored(page);
+      assert.equal(JSON.parse(durable).saved, 1);
+      // Local storage lost its last write, as in a crash before it reached the disk.
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, storedValue({ '2025-06-01': { mood: 'sad' } })]);
+      await reload(page);
+      await page.waitForFunction(() => document.querySelector(`#garden .flower[data-day="2025-06-15"]`));
+      assert.deepEqual((await storedDays(page))[TODAY], { mood: 'happy', note: '存到了磁盘' });
+      assert.equal(await readStored(page), durable);
+
+      // A later count in local storage wins over the durable copy.
+      const later = JSON.stringify({ version: 1, saved: 5, days: { '2025-06-02': { mood: 'calm' } } });
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, later]);
+      await reload(page);
+      await page.waitForTimeout(300);
+      assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#garden .flower')].map((f) => f.dataset.day)), ['2025-06-02']);
+      await plant(page, '温暖');
+      assert.equal(JSON.parse(await durableStored(page)).saved, 6);
+    });
+  });
+
+  test('a durable copy that cannot be read is set aside and the one in local storage stands', async () => {
+    await withGarden(browser, { days: { '2025-06-01': { mood: 'sad' } } }, async ({ page }) => {
+      await plant(page, '开心');
+      await page.evaluate(() => new Promise((resolve) => {
+        const open = indexedDB.open('verdalune');
+        open.onsuccess = () => {
+          const tx = open.result.transaction('garden', 'readwrite');
+          tx.objectStore('garden').put({ text: '{"version":1,"saved":9,"days":{"2025-' }, 'garden');
+          tx.oncomplete = () => { open.result.close(); resolve(); };
+        };
+      }));
+      await reload(page);
+      await page.locator('#notice', { hasText: '另外保管' }).waitFor();
+      assert.equal(await page.locator('#garden .flower').count(), 2);
+      assert.deepEqual(Object.values(await asideCopies(page)), ['{"version":1,"saved":9,"days":{"2025-']);
+    });
   });
 });

@@ -20,10 +20,11 @@
 //     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg>
 //   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>;
 //     end -> result true, once the program's Chromium has gone
+//     kill -> result true, once the program's Chromium has been killed outright
 import { EventEmitter } from 'node:events';
 import net from 'node:net';
 import { spawn } from 'node:child_process';
-import { existsSync, rmSync } from 'node:fs';
+import { existsSync, readlinkSync, rmSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -303,6 +304,15 @@ async function probe(send, name, args) {
     // The browser going away under the program, as a crash would.
     if (name === 'end') {
       if (current?.context) await closeBrowser(current.context, current.profileFolder);
+      return send('result', 'true');
+    }
+    // A crash or a power cut: no chance to write anything more to disk. The
+    // profile's lock names the browser's process, as "host-pid".
+    if (name === 'kill') {
+      if (!current?.context) return send('error', 'no browser');
+      const gone = new Promise((resolve) => current.context.once('close', resolve));
+      process.kill(Number(readlinkSync(path.join(current.profileFolder, 'SingletonLock')).split('-').pop()), 'SIGKILL');
+      await gone;
       return send('result', 'true');
     }
     if (name === 'eval') {
