@@ -24,6 +24,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR line, int) {
     PROCESS_INFORMATION process{};
     std::wstring command = line;
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return 3;
+    // Wine's taskbar keeps the place it was made in, below the windows made
+    // after it, and would hide the tray. Once the program has asked for its
+    // place on the wall and taken it, the taskbar is lifted above them all,
+    // as Windows keeps its own above the desktop.
+    if (waitUntil([&] { return shell.asked > 0; }, 60000)) {
+        Sleep(1000);
+        if (HWND bar = FindWindowW(L"Shell_TrayWnd", nullptr)) SetWindowPos(bar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);

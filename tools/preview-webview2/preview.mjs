@@ -25,7 +25,7 @@ import { EventEmitter } from 'node:events';
 import net from 'node:net';
 import { spawn } from 'node:child_process';
 import { existsSync, readlinkSync, rmSync } from 'node:fs';
-import { readFile } from 'node:fs/promises';
+import { mkdir, readFile, readdir, stat, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -88,10 +88,50 @@ export const session = () => current;
 // 'message' (isString, text) as the page posts; 'frame' as one goes out.
 export const events = new EventEmitter();
 
+// The page's file dialogs, which headless Chromium cannot show. With
+// PREVIEW_WEBVIEW2_FILES set to a folder, a save picker writes there under the
+// name the page suggests, and a file input is given the newest file there;
+// without it, a save is cancelled and an open chooses nothing.
+async function fileDialogs(context, page) {
+  const folder = process.env.PREVIEW_WEBVIEW2_FILES;
+  if (!folder) return;
+  await mkdir(folder, { recursive: true });
+  await context.exposeBinding('__previewSave', async ({ frame }, name, text) => {
+    if (frame !== frame.page().mainFrame()) return;
+    const file = path.join(folder, path.basename(name));
+    await writeFile(file, text);
+    console.log(`preview: saved ${file}`);
+  });
+  await context.addInitScript(() => {
+    window.showSaveFilePicker = async ({ suggestedName = 'untitled' } = {}) => ({
+      name: suggestedName,
+      async createWritable() {
+        const parts = [];
+        return {
+          async write(data) { parts.push(typeof data === 'string' ? data : await new Response(data).text()); },
+          close: () => window.__previewSave(suggestedName, parts.join('')),
+        };
+      },
+    });
+  });
+  page.on('filechooser', async (chooser) => {
+    const files = await Promise.all((await readdir(folder)).map(async (name) => {
+      const file = path.join(folder, name);
+      const info = await stat(file);
+      return { file, time: info.isFile() ? info.mtimeMs : -1 };
+    }));
+    const newest = files.filter((f) => f.time >= 0).sort((a, b) => b.time - a.time)[0];
+    if (!newest) return console.log(`preview: no file in ${folder} to open`);
+    console.log(`preview: opening ${newest.file}`);
+    await chooser.setFiles(newest.file).catch(() => {});
+  });
+}
+
 async function runtime(socket, send, [profile, browser], counts, early) {
   const executablePath = browser || process.env.CHROMIUM_PATH || '/usr/bin/chromium';
-  // Where the real runtime keeps its profile too.
-  const profileFolder = path.join(profile, 'EBWebView');
+  // Where the real runtime keeps its profile too, unless PREVIEW_WEBVIEW2_PROFILE
+  // names another (the demo tour's own garden).
+  const profileFolder = process.env.PREVIEW_WEBVIEW2_PROFILE || path.join(profile, 'EBWebView');
   if (!existsSync(executablePath)) {
     send('refused', `no Chromium at ${executablePath}`);
     socket.end();
@@ -164,6 +204,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
 
   const quiet = (promise) => promise.catch(() => {});
   const page = session.page = context.pages()[0] || await context.newPage();
+  await fileDialogs(context, page);
   // Another window would be a second view the program knows nothing about.
   context.on('page', (other) => { if (other !== page) other.close().catch(() => {}); });
   const cdp = session.cdp = await context.newCDPSession(page);
