@@ -52,6 +52,8 @@ bool onWall;
 ComPtr<ICoreWebView2Environment> environment;
 int rebuilds;
 int hangs;
+// True while the notice that the wall is not available is open.
+bool noticing;
 
 using EnvironmentDone = Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>;
 using ControllerDone = Handler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT, ICoreWebView2Controller*>;
@@ -100,17 +102,32 @@ void position(bool wall) {
             worker = FindWindowExW(shell, nullptr, L"WorkerW", nullptr);
         if (!worker) EnumWindows(findHost, reinterpret_cast<LPARAM>(&worker));
     }
-    if (wall && !worker)
-        MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", L"Verdalune", MB_OK);
+    // Recorded before the notice: its box runs a message loop, where neither
+    // "TaskbarCreated" nor a display change may look for the wall again, and
+    // the page's own asking is answered by the notice already open.
     onWall = wall && worker;
-
-    ShowWindow(view, SW_HIDE);
-    SetWindowLongPtrW(view, GWL_STYLE, onWall ? WS_CHILD | WS_CLIPCHILDREN : WS_POPUP | WS_CLIPCHILDREN);
-    SetLastError(0);
-    if (!SetParent(view, onWall ? worker : nullptr) && GetLastError()) {
+    if (wall && !worker) {
+        if (noticing) return;
+        noticing = true;
+        MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", L"Verdalune", MB_OK);
+        noticing = false;
         onWall = false;
-        SetWindowLongPtrW(view, GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
-        SetParent(view, nullptr);
+    }
+
+    // Hidden only to change its parent or mode: a garden that stays where it
+    // is is only moved, or every display change would flash the wallpaper.
+    LONG_PTR style = onWall ? WS_CHILD | WS_CLIPCHILDREN : WS_POPUP | WS_CLIPCHILDREN;
+    bool moving = (GetWindowLongPtrW(view, GWL_STYLE) & (WS_CHILD | WS_POPUP | WS_CLIPCHILDREN)) != style ||
+                  GetAncestor(view, GA_PARENT) != (onWall ? worker : GetDesktopWindow());
+    if (moving) {
+        ShowWindow(view, SW_HIDE);
+        SetWindowLongPtrW(view, GWL_STYLE, style);
+        SetLastError(0);
+        if (!SetParent(view, onWall ? worker : nullptr) && GetLastError()) {
+            onWall = false;
+            SetWindowLongPtrW(view, GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
+            SetParent(view, nullptr);
+        }
     }
 
     // Always the primary display; inside the worker its origin may be offset.
@@ -120,7 +137,7 @@ void position(bool wall) {
     if (wall && !onWall) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     SetWindowPos(view, onWall ? HWND_BOTTOM : HWND_TOP, area.left + origin.x, area.top + origin.y,
                  area.right - area.left, area.bottom - area.top,
-                 onWall ? SWP_NOACTIVATE | SWP_FRAMECHANGED : SWP_FRAMECHANGED);
+                 (onWall ? SWP_NOACTIVATE : 0) | (moving ? SWP_FRAMECHANGED : 0));
     ShowWindow(view, onWall ? SW_SHOWNOACTIVATE : SW_SHOW);
     if (!onWall) {
         SetForegroundWindow(view);

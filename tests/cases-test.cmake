@@ -1,6 +1,7 @@
 # Configures a scratch project that registers one test case through
 # cases.cmake: a plain name must pass, and a name with any character that
-# doctest reads as a pattern must stop the configure run, naming the case.
+# doctest reads as a pattern, or one beyond ASCII, must stop the configure
+# run, naming the case.
 # cmake -DCASES=<cases.cmake> -DWORK=<scratch folder> -P cases-test.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(WRITE "${WORK}/CMakeLists.txt" "cmake_minimum_required(VERSION 3.25)\nproject(guard NONE)\ninclude(\"${CASES}\")\nadd_cases(cases.cpp)\n")
@@ -22,3 +23,4 @@ configure("a plain name - with (punctuation).ok" pass)
 foreach(bad "," "*" "?" "[" "]" "\\")
   configure("one ${bad} two" fail)
 endforeach()
+configure("back to 壁纸" fail)

@@ -5,7 +5,7 @@
 # Wine itself), instead of CTest's emulator.
 function(add_cases source)
   cmake_parse_arguments(arg "" "LOCK;FIXTURE;TIMEOUT" "RUNNER" ${ARGN})
-  file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"")
+  file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"" ENCODING UTF-8)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^TEST_CASE\\(\"([^\"]+)\".*" "\\1" name "${line}")
     # The name goes to doctest as a filter, where a comma separates filters,
@@ -17,6 +17,11 @@ function(add_cases source)
         message(FATAL_ERROR "${source}: the test case name \"${name}\" contains \"${bad}\", which doctest reads as part of a pattern; rename the case")
       endif()
     endforeach()
+    # Wine hands the program its command line in the ANSI code page, so
+    # anything beyond ASCII may reach doctest changed and match nothing.
+    if(name MATCHES "[^ -~]")
+      message(FATAL_ERROR "${source}: the test case name \"${name}\" is not plain ASCII, which may not reach doctest intact; rename the case")
+    endif()
     if(arg_RUNNER)
       add_test(NAME "${name}" COMMAND ${arg_RUNNER} "--test-case=${name}" --no-version=true)
     else()

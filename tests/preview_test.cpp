@@ -263,3 +263,91 @@ TEST_CASE("a day planted moments before the browser is killed is there when the 
         CHECK(garden.app.running());
     }
 }
+
+// The garden lost and made again with the real page: Explorer restarting,
+// the worker replaced, the browser ending. Each time a new browser shows the
+// same profile, so a day planted before is there again.
+namespace {
+
+// Plants today as 平静 with a line of this run's own, through the runtime's
+// window; returns the line.
+std::wstring plant(Garden& garden) {
+    std::wstring note = L"雨后" + std::to_wstring(GetTickCount64() % 100000);
+    garden.trayItem(0);
+    REQUIRE(garden.inFront());
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'plant' && document.getAnimations().length === 0"));
+    garden.click(garden.page.centre("#mood-grid label:nth-of-type(2)"));
+    REQUIRE(garden.page.waitFor("document.querySelector('#mood-grid input[value=\"calm\"]').checked"));
+    garden.click(garden.page.centre("#note"));
+    REQUIRE(garden.page.waitFor("document.activeElement === document.getElementById('note')"));
+    garden.page.eval("document.getElementById('note').value = ''");
+    for (wchar_t c : note) PostMessageW(garden.pageWindow(), WM_CHAR, c, 1);
+    REQUIRE(garden.page.waitFor("document.getElementById('note').value === '" + fake::utf8(note) + "'"));
+    garden.click(garden.page.centre("#editor-plant"));
+    REQUIRE(garden.onWall());
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+    // Marks this page, so that a new one can be told from it.
+    REQUIRE(garden.page.eval("window.earlier = true") == "true");
+    return note;
+}
+
+// A new page, drawn, on the wall in the garden window there is now, with
+// the planted day: its mood on the wall, its line in the editor.
+void recovered(Garden& garden, const std::wstring& note) {
+    REQUIRE(garden.page.waitFor("window.earlier === undefined && !!document.getElementById('today-line')?.textContent", 60000));
+    REQUIRE(garden.app.windows());
+    CHECK(garden.onWall());
+    CHECK(IsWindowVisible(garden.pageWindow()));
+    CHECK(garden.page.eval("document.getElementById('today-mood').textContent.includes('平静')") == "true");
+    garden.trayItem(0);
+    REQUIRE(garden.inFront());
+    CHECK(garden.page.waitFor("document.getElementById('note').value === '" + fake::utf8(note) + "'"));
+    PostMessageW(garden.app.view, WM_CLOSE, 0, 0);
+    CHECK(garden.onWall());
+    CHECK(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+    REQUIRE(garden.page.eval("window.earlier = true") == "true");
+}
+
+}  // namespace
+
+TEST_CASE("with the real page Explorer restarts at once and after 3 s bring the garden and the planted day back") {
+    BoxWatch boxes;
+    Garden garden;
+    std::wstring note = plant(garden);
+    for (int gap : {0, 3000}) {
+        CAPTURE(gap);
+        HWND old = garden.app.view;
+        garden.shell.stop();
+        Sleep(gap);
+        garden.shell.start();
+        recovered(garden, note);
+        CHECK(garden.app.view != old);
+    }
+    CHECK(garden.app.running());
+    CHECK(boxes.boxes().empty());
+}
+
+TEST_CASE("with the real page a replaced worker and then the wall item of the tray bring the garden and the planted day back") {
+    BoxWatch boxes;
+    Garden garden;
+    std::wstring note = plant(garden);
+    HWND old = garden.app.view;
+    garden.shell.replaceWorker();
+    garden.trayItem(2);  // 回到壁纸
+    recovered(garden, note);
+    CHECK(garden.app.view != old);
+    CHECK(garden.app.running());
+    CHECK(boxes.boxes().empty());
+}
+
+TEST_CASE("with the real page a browser that ends comes back in the same window with the planted day") {
+    BoxWatch boxes;
+    Garden garden;
+    std::wstring note = plant(garden);
+    HWND view = garden.app.view;
+    REQUIRE(garden.page.end());
+    recovered(garden, note);
+    CHECK(garden.app.view == view);
+    CHECK(garden.app.running());
+    CHECK(boxes.boxes().empty());
+}

@@ -272,6 +272,43 @@ TEST_CASE("a worker the shell moves after a display change gets the garden place
     CHECK(garden.boxes.boxes().empty());
 }
 
+// Placing a garden again where it already is must not flash the wallpaper:
+// watched from another thread while it happens.
+TEST_CASE("display changes and taskbar restarts on the wall never hide or move the garden") {
+    Garden garden;
+    HWND view = garden.app.view, worker = garden.shell.worker;
+    RECT place = screenRect(view);
+    std::atomic<bool> done{false};
+    std::atomic<int> looks{0}, hidden{0}, away{0};
+    std::thread watch([&] {
+        joinDesktop();
+        while (!done) {
+            hidden += !IsWindowVisible(view);
+            away += parentOf(view) != worker;
+            ++looks;
+        }
+    });
+    int before = garden.shell.asked;
+    UINT restarted = RegisterWindowMessageW(L"TaskbarCreated");
+    for (int i = 0; i < 25; ++i) {
+        PostMessageW(garden.app.owner, WM_DISPLAYCHANGE, 32, 0);
+        PostMessageW(garden.app.owner, restarted, 0, 0);
+        Sleep(20);
+    }
+    // One placement for each, and one more from the settle timer.
+    CHECK(waitUntil([&] { return garden.shell.asked == before + 51; }));
+    Sleep(300);
+    done = true;
+    watch.join();
+    MESSAGE(looks.load(), " looks at the garden, ", hidden.load(), " hidden, ", away.load(), " away");
+    CHECK(looks > 1000);
+    CHECK(hidden == 0);
+    CHECK(away == 0);
+    CHECK(garden.shell.asked == before + 51);
+    CHECK(screenRect(view) == place);
+    CHECK(garden.boxes.boxes().empty());
+}
+
 namespace {
 
 // Reads a Linux file through Wine's Z: drive.

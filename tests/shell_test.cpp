@@ -237,6 +237,34 @@ TEST_CASE("no wallpaper layer shows the notice and falls back to a window over t
     }
 }
 
+TEST_CASE("while the notice is open a restarted taskbar or a display change opens no other") {
+    Shell shell(Shell::noWorker);
+    Host host;
+    onWall = true;  // the wall went away under the garden
+    size_t open = 0, answered = 0;
+    std::thread user([&] {
+        joinDesktop();
+        if (!waitUntil([] { return FindWindowW(L"#32770", nullptr) != nullptr; })) return;
+        for (int i = 0; i < 3; ++i) {
+            PostMessageW(owner, WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
+            PostMessageW(owner, taskbarReady, 0, 0);
+        }
+        // Each restart adds the icon again: all six have been handled.
+        shell.waitNotes(4);
+        for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) ++open;
+        while (takeBox(1000)) ++answered;
+    });
+    proc(owner, taskbarReady, 0, 0);
+    user.join();
+    CHECK(open == 1);
+    CHECK(answered == 1);
+    CHECK(shell.notes().size() == 4);
+    CHECK_FALSE(onWall);
+    CHECK(parentOf(view) == GetDesktopWindow());
+    CHECK(IsWindowVisible(view));
+    CHECK(screenRect(view) == workArea());
+}
+
 TEST_CASE("a hung shell delays wallpaper mode by about half a second only") {
     Shell shell(Shell::hung);
     Host host;

@@ -289,6 +289,22 @@ TEST_CASE("the page's messages move the garden between the wall and the front") 
     CHECK(parentOf(view) == GetDesktopWindow());
 }
 
+TEST_CASE("five showWall messages without a wallpaper layer give one notice and then window mode") {
+    Ready ready(Shell::noWorker);
+    auto handled = [&](size_t n) { return ready.record.waitFor([&](auto& lines) { return countOf(lines, "message-done") == n; }); };
+    for (int i = 0; i < 5; ++i) REQUIRE(fake::drive(ready.control, fake::messageString, L"showWall"));
+    // The first opens the notice; the other four are handled inside its loop.
+    CHECK(handled(4));
+    auto box = takeBox();
+    REQUIRE(box);
+    CHECK(box->text == L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。");
+    CHECK(handled(5));
+    CHECK_FALSE(takeBox(1000));
+    CHECK(IsWindowVisible(ready.app.view));
+    CHECK(GetAncestor(ready.app.view, GA_PARENT) == GetDesktopWindow());
+    CHECK(ready.shell.asked == 5);
+}
+
 TEST_CASE("the tray menu and a close request send the page its mode words") {
     Ready ready;
     const char* scripts[] = {"script window.moodMode('plant') handler=null", "script window.moodMode('menu') handler=null",

@@ -137,6 +137,11 @@ async function runtime(socket, send, [profile, browser], counts, early) {
     socket.end();
     return;
   }
+  // A program has one browser at a time: a new connection from it takes
+  // over the profile, which the last one's browser must let go of first.
+  await Promise.allSettled([...launching]);
+  for (const [context, folder] of open) if (folder === profileFolder) closeBrowser(context, folder);
+  await Promise.allSettled([...closing]);
   let context;
   const launch = chromium.launchPersistentContext(profileFolder, {
       executablePath,

@@ -66,6 +66,7 @@ struct State {
     HWND tasks = nullptr;   // message-only window on the program's thread
     HWND window = nullptr;  // where the page is drawn
     HWND mirror = nullptr;  // see showMirror
+    HWND parent = nullptr;  // the controller's parent window
     // One connection, and so one browser, at a time. Each has its own
     // generation: a controller or view of an earlier one is dead, and so is an
     // environment object that a newer environment replaced.
@@ -175,10 +176,14 @@ Object* make(Kind kind) {
     return object;
 }
 
+void closeView();
+
 // Calls on objects of an environment that is gone, or on a closed
-// controller, fail as the real runtime's do.
+// controller, fail as the real runtime's do. As there, a controller whose
+// parent window was destroyed is closed, and nothing says so.
 bool live(const Object* self) {
     if (self->kind == Environment) return self == state.environment;
+    if (!state.closed && state.parent && !IsWindow(state.parent)) closeView();
     return self->generation == state.generation && !state.closed;
 }
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
@@ -585,16 +590,29 @@ HRESULT STDMETHODCALLTYPE moveFocus(Object* self, int) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE closeController(Object* self) {
-    if (!live(self)) return S_OK;
-    state.closed = true;
-    dropHandlers();
+// Lets go of the page's windows and its connection. The reader closes the
+// socket when it stops, and a new socket may then be given the same number at
+// once: the old one is forgotten here, never shut down later.
+void letGo() {
     if (state.window) DestroyWindow(state.window);
     if (state.mirror) DestroyWindow(state.mirror);
     state.window = state.mirror = nullptr;
     state.frame.reset();
-    // Ends the page side's Chromium; the reader then stops by itself.
     if (state.socket != INVALID_SOCKET) shutdown(state.socket, SD_BOTH);
+    state.socket = INVALID_SOCKET;
+}
+
+// Ends the page side's Chromium; the environment stays, and a new
+// controller brings a new one.
+void closeView() {
+    state.closed = true;
+    dropHandlers();
+    letGo();
+}
+
+HRESULT STDMETHODCALLTYPE closeController(Object* self) {
+    if (!live(self)) return invalidState;
+    closeView();
     return S_OK;
 }
 
@@ -721,6 +739,7 @@ void controllerReady() {
         slots::invoke(handler, invalidState, static_cast<IUnknown*>(nullptr));
     } else {
         openWindow(parent);
+        state.parent = parent;
         slots::invoke(handler, S_OK, reinterpret_cast<IUnknown*>(state.controller));
     }
     handler->Release();
@@ -729,17 +748,14 @@ void controllerReady() {
 // A new connection to the page side, with a browser of its own: what the
 // old one left is let go. False when there is no page side to talk to.
 bool connect() {
+    letGo();
     SOCKET socket = wire::connectToPreview();
     if (socket == INVALID_SOCKET) return false;
-    if (state.socket != INVALID_SOCKET) shutdown(state.socket, SD_BOTH);  // its reader closes it
     state.socket = socket;
     dropHandlers();
     for (IUnknown** pending : {&state.environmentDone, &state.pendingController})
         if (IUnknown* handler = std::exchange(*pending, nullptr)) handler->Release();
-    if (state.window) DestroyWindow(state.window);
-    if (state.mirror) DestroyWindow(state.mirror);
-    state.window = state.mirror = nullptr;
-    state.frame.reset();
+    state.parent = nullptr;
     state.bounds = {};
     state.lost = state.closed = false;
     ++state.generation;
