@@ -73,7 +73,7 @@ struct Garden {
         }
     }
 
-    bool onWall() { return waitUntil([&] { return GetParent(app.view) == shell.worker && IsWindowVisible(app.view); }, 10000); }
+    bool onWall() { return waitUntil([&] { return GetParent(app.view) == shell.place() && IsWindowVisible(app.view); }, 10000); }
     bool inFront() {
         return waitUntil([&] { return !GetParent(app.view) && IsWindowVisible(app.view) && GetForegroundWindow() == app.view; }, 10000);
     }
@@ -165,7 +165,7 @@ TEST_CASE("a day planted from the tray goes back to the wall and is there after 
 
 TEST_CASE("in the real page the guard keeps an outside link out and the close request and Escape send the garden back") {
     Garden garden;
-    const std::string start = "\"https://verdalune.example/garden/\"";
+    const std::string start = "\"https://verdalune.example/garden/index.html\"";
     CHECK(garden.page.eval("window.stayed = true") == "true");
     CHECK(garden.page.eval("(() => { const a = document.createElement('a'); a.id = 'out'; a.href = 'https://example.com/elsewhere';"
                            " a.textContent = '外面'; a.style.cssText = 'position:fixed;left:200px;top:200px;padding:30px;"

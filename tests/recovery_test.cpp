@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string loaded = "navigation https://verdalune.example/garden/ cancel=0";
+const std::string loaded = "navigation https://verdalune.example/garden/index.html cancel=0";
 
 size_t countOf(const std::vector<std::string>& lines, std::string_view prefix) {
     return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](auto& line) { return line.starts_with(prefix); }));
@@ -71,7 +71,7 @@ struct Garden {
         REQUIRE(pages(1));
         control = record.control();
         page(L"showWall");
-        REQUIRE(parentOf(app.view) == shell.worker);
+        REQUIRE(parentOf(app.view) == shell.place());
     }
 
     // Waits until the start page has been navigated to n times in all.
@@ -122,7 +122,7 @@ TEST_CASE("an Explorer restart on the wall brings the garden back on the new wor
         HWND old = garden.app.view, oldWorker = garden.shell.worker;
         size_t windows = windowsOf(garden.app.process.dwProcessId);
         garden.shell.stop();
-        CHECK_FALSE(IsWindow(old));
+        CHECK(waitUntil([&] { return !IsWindow(old); }));
         if (layout == Shell::win11) {
             // A display change while Explorer is away finds the garden gone:
             // the old controller goes, but there is nothing to go back to yet,
@@ -140,7 +140,8 @@ TEST_CASE("an Explorer restart on the wall brings the garden back on the new wor
         CHECK_FALSE(IsWindowVisible(view));
         garden.page(L"showWall");
         CHECK(garden.shell.worker != oldWorker);
-        CHECK(parentOf(view) == garden.shell.worker);
+        CHECK(parentOf(view) == garden.shell.place());
+        if (layout == Shell::win11) CHECK(childrenOf(garden.shell.progman) == std::vector<HWND>{garden.shell.iconView, view, garden.shell.worker});
         CHECK(screenRect(view) == fullScreen());
         CHECK(IsWindowVisible(view));
         CHECK(garden.count("navigate ") == 2);
@@ -161,7 +162,7 @@ TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
         garden.shell.start();
         REQUIRE(garden.pages(i + 1));
         garden.page(L"showWall");
-        REQUIRE(parentOf(garden.garden()) == garden.shell.worker);
+        REQUIRE(parentOf(garden.garden()) == garden.shell.place());
         // Counted once the first rebuild has warmed everything up.
         if (i == 2) handles = handlesOf(id), windows = windowsOf(id);
     }
@@ -175,7 +176,7 @@ TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
 // Wine tells a program nothing when another process destroys its window's
 // parent; the user's "回到壁纸" then finds the garden gone.
 TEST_CASE("a replaced worker brings the garden back without waiting for the shell") {
-    Garden garden;
+    Garden garden(Shell::win10);
     HWND old = garden.app.view, oldWorker = garden.shell.worker;
     garden.shell.replaceWorker();
     PostMessageW(garden.app.owner, WM_APP + 1, 1, WM_RBUTTONUP);
@@ -187,7 +188,7 @@ TEST_CASE("a replaced worker brings the garden back without waiting for the shel
     HWND view = garden.garden();
     CHECK(view != old);
     CHECK(garden.shell.worker != oldWorker);
-    CHECK(parentOf(view) == garden.shell.worker);
+    CHECK(parentOf(view) == garden.shell.place());
     // No "TaskbarCreated" was needed: the icon was added only once.
     CHECK(garden.shell.notes().size() == 1);
     CHECK(garden.boxes.boxes().empty());
@@ -235,7 +236,7 @@ TEST_CASE("dead renderers are reloaded and hung ones on the third report while a
     CHECK(garden.count("controller parent=" + hex(view)) == 2);
     CHECK(garden.count("gone controller") == 1);
     garden.page(L"showWall");
-    CHECK(parentOf(view) == garden.shell.worker);
+    CHECK(parentOf(view) == garden.shell.place());
     CHECK(garden.boxes.boxes().empty());
     garden.quit();
 }
@@ -268,7 +269,7 @@ TEST_CASE("a worker the shell moves after a display change gets the garden place
     garden.shell.changeDisplay({-300, -40});
     REQUIRE(waitUntil([&] { return garden.shell.moved == 1; }));
     CHECK(waitUntil([&] { return screenRect(garden.app.view) == fullScreen(); }, 3000));
-    CHECK(parentOf(garden.app.view) == garden.shell.worker);
+    CHECK(parentOf(garden.app.view) == garden.shell.place());
     CHECK(garden.boxes.boxes().empty());
 }
 
