@@ -337,3 +337,32 @@ TEST_CASE("with nothing happening the program on the wall wakes for nothing") {
         CHECK(before.second > 0);
     }
 }
+
+TEST_CASE("windows coming and going in another process wake the program on the wall for nothing") {
+    Shell shell(Shell::win11);
+    App app(App::fullSite, nullptr, false);
+    // The build whose watch listens for creation, which Wine raises across processes.
+    wchar_t tests[MAX_PATH];
+    GetModuleFileNameW(nullptr, tests, MAX_PATH);
+    std::filesystem::copy_file(std::filesystem::path(tests).parent_path().parent_path() / L"verdalune-create.exe", app.folder / L"verdalune.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    app.start();
+    fake::Record record(app.log.wstring());
+    REQUIRE(app.windows());
+    REQUIRE(record.waitFor(loaded));
+    REQUIRE(fake::drive(record.control(), fake::messageString, L"showWall"));
+    REQUIRE(waitUntil([&] { return IsWindowVisible(app.view) && parentOf(app.view) == shell.place(); }));
+    std::string pid = linuxProcess(app.folder);
+    REQUIRE_FALSE(pid.empty());
+    Sleep(1000);
+    // 100 windows a second made and destroyed by this process, for 3 s.
+    auto before = schedule(pid);
+    for (int i = 0; i < 300; ++i) {
+        DestroyWindow(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
+        Sleep(10);
+    }
+    auto after = schedule(pid);
+    MESSAGE("300 foreign windows in 3 s: ", after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
+    CHECK(after.second == before.second);
+    CHECK(app.running());
+}
