@@ -349,10 +349,10 @@ bool alive() {
 }
 
 // The shell destroys the garden from its own process when it destroys the
-// worker. Nothing documents that the garden's own WM_DESTROY then reaches this
-// thread (under Wine it did not, in the program's tests), so the destruction
-// is watched too, by an out-of-context hook on the garden's own process and
-// thread (see makeView). Where neither tells us, "TaskbarCreated", a display
+// worker. Nothing documents that the garden's own destruction messages then
+// reach this thread (under Wine they do), so the destruction is watched too,
+// by an out-of-context hook on the garden's own process and thread (see
+// makeView). Where neither tells us, "TaskbarCreated", a display
 // change or the user's next tray choice finds the garden gone.
 void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
@@ -388,12 +388,13 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     switch (message) {
-    case WM_DESTROY:
+    case WM_NCDESTROY:
         // Nothing of ours destroys the garden: the shell took it with its
-        // worker. Made again from the loop, not inside the shell's call.
-        if (window != view) break;
-        PostMessageW(owner, lostMessage, 0, 0);
-        return 0;
+        // worker. Made again from the loop, not inside the shell's call. This
+        // is the window's last message, so the loop reads the post once the
+        // window is gone; posted at WM_DESTROY, Wine read it before then.
+        if (window == view) PostMessageW(owner, lostMessage, 0, 0);
+        break;
     case lostMessage:
         if (wParam) rebuild();
         else alive();

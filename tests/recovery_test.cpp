@@ -173,25 +173,34 @@ TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
     garden.quit();
 }
 
-// Wine tells a program nothing when another process destroys its window's
-// parent; the user's "回到壁纸" then finds the garden gone.
+// The garden's own WM_NCDESTROY tells it, on its own thread, with no tray
+// choice, display change or "TaskbarCreated". On 24H2 the garden lies in
+// Progman, and a replaced worker leaves it alone.
 TEST_CASE("a replaced worker brings the garden back without waiting for the shell") {
-    Garden garden(Shell::win10);
-    HWND old = garden.app.view, oldWorker = garden.shell.worker;
-    garden.shell.replaceWorker();
-    PostMessageW(garden.app.owner, WM_APP + 1, 1, WM_RBUTTONUP);
-    HWND menu = openMenu();
-    REQUIRE(menu);
-    chooseItem(menu, 2);
-    REQUIRE(garden.pages(2));
-    garden.page(L"showWall");
-    HWND view = garden.garden();
-    CHECK(view != old);
-    CHECK(garden.shell.worker != oldWorker);
-    CHECK(parentOf(view) == garden.shell.place());
-    // No "TaskbarCreated" was needed: the icon was added only once.
-    CHECK(garden.shell.notes().size() == 1);
-    CHECK(garden.boxes.boxes().empty());
+    for (auto layout : {Shell::win10, Shell::win11}) {
+        CAPTURE(layout);
+        Garden garden(layout);
+        for (size_t i = 1; i <= 5; ++i) {
+            CAPTURE(i);
+            HWND old = garden.garden(), oldWorker = garden.shell.worker;
+            garden.shell.replaceWorker();
+            CHECK(garden.shell.worker != oldWorker);
+            if (layout == Shell::win11) {
+                Sleep(300);
+                CHECK(garden.garden() == old);
+                CHECK(parentOf(old) == garden.shell.progman);
+                continue;
+            }
+            REQUIRE(garden.pages(i + 1));
+            garden.page(L"showWall");
+            HWND view = garden.garden();
+            CHECK(view != old);
+            CHECK(parentOf(view) == garden.shell.place());
+        }
+        // No "TaskbarCreated" was needed: the icon was added only once.
+        CHECK(garden.shell.notes().size() == 1);
+        CHECK(garden.boxes.boxes().empty());
+    }
 }
 
 TEST_CASE("a garden in window mode is left alone through an Explorer restart") {
