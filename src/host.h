@@ -36,3 +36,7 @@ void command(const wchar_t* word);
 void makeView();
 void rebuild();
 bool alive();
+void quit(int code);
+void CALLBACK destroyed(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD thread, DWORD time);
+// The destruction watch on the garden window's own process and thread.
+extern HWINEVENTHOOK watch;

@@ -35,7 +35,8 @@ constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
 // never be a real host, and unlike ".local" it costs no name lookup.
 #define HOST L"verdalune.example"
 constexpr const wchar_t* hostName = HOST;
-constexpr const wchar_t* startAddress = L"https://" HOST L"/garden/";
+// The file itself: the mapping serves files, and no default document is promised.
+constexpr const wchar_t* startAddress = L"https://" HOST L"/garden/index.html";
 constexpr std::wstring_view allowedPrefix = L"https://" HOST L"/";
 #undef HOST
 
@@ -54,12 +55,21 @@ int rebuilds;
 int hangs;
 // True while the notice that the wall is not available is open.
 bool noticing;
+HWINEVENTHOOK watch;
+
+// What the watch listens for. A test build listens for creation instead,
+// which Wine raises across processes where it raises no destruction, to show
+// that the watch hears no other process.
+#ifndef WATCHED_EVENT
+#define WATCHED_EVENT EVENT_OBJECT_DESTROY
+#endif
 
 using EnvironmentDone = Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>;
 using ControllerDone = Handler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT, ICoreWebView2Controller*>;
 using NavigationStarting = Handler<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
 using MessageReceived = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
 using ProcessFailed = Handler<ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs*>;
+using NewWindowRequested = Handler<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs*>;
 
 // Takes over the reference that a new object is born with.
 template <class T>
@@ -69,9 +79,25 @@ ComPtr<T> adopt(T* object) {
     return owned;
 }
 
+// Ends the loop. A child that leaves the wall with its process keeps its last
+// picture there (or a black one) until the shell paints that area again, so
+// it is hidden first and the area painted now. Resetting the wallpaper would
+// lose a slideshow or Spotlight.
+void quit(int code) {
+    if (onWall && IsWindow(view)) {
+        HWND parent = GetParent(view);
+        RECT area{};
+        GetWindowRect(view, &area);
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+        ShowWindow(view, SW_HIDE);
+        RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+    PostQuitMessage(code);
+}
+
 void fail(const wchar_t* text) {
     MessageBoxW(nullptr, text, L"Verdalune", MB_OK | MB_ICONERROR);
-    PostQuitMessage(1);
+    quit(1);
 }
 
 void resize() {
@@ -93,13 +119,19 @@ BOOL CALLBACK findHost(HWND top, LPARAM out) {
 void position(bool wall) {
     if (!alive()) return;
     HWND shell = FindWindowW(L"Progman", nullptr);
-    HWND worker = nullptr;
+    HWND worker = nullptr;  // the garden's parent on the wall
+    HWND icons = nullptr;   // 24H2 and later: the garden lies right below it
     if (wall && shell) {
         // Asks the shell to put a worker window behind the icons; a hung shell
         // must not hang us, and what it answers does not matter.
         SendMessageTimeoutW(shell, 0x052C, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
-        if (FindWindowExW(shell, nullptr, L"SHELLDLL_DefView", nullptr))
-            worker = FindWindowExW(shell, nullptr, L"WorkerW", nullptr);
+        // Since 24H2 Progman draws no picture of its own: its icon view is
+        // layered, and a WorkerW child below it draws the system wallpaper. The
+        // garden goes between the two, as a child of Progman itself.
+        icons = FindWindowExW(shell, nullptr, L"SHELLDLL_DefView", nullptr);
+        if (icons && ((GetWindowLongPtrW(icons, GWL_EXSTYLE) & WS_EX_LAYERED) || FindWindowExW(shell, nullptr, L"WorkerW", nullptr)))
+            worker = shell;
+        else icons = nullptr;
         if (!worker) EnumWindows(findHost, reinterpret_cast<LPARAM>(&worker));
     }
     // Recorded before the notice: its box runs a message loop, where neither
@@ -122,6 +154,9 @@ void position(bool wall) {
     if (moving) {
         ShowWindow(view, SW_HIDE);
         SetWindowLongPtrW(view, GWL_STYLE, style);
+        // A child that is layered when SetParent runs is reported to stay
+        // invisible: layered only once it is in place, and never off the wall.
+        SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) & ~LONG_PTR(WS_EX_LAYERED));
         SetLastError(0);
         if (!SetParent(view, onWall ? worker : nullptr) && GetLastError()) {
             onWall = false;
@@ -129,13 +164,17 @@ void position(bool wall) {
             SetParent(view, nullptr);
         }
     }
+    if (onWall && icons) {
+        SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) | WS_EX_LAYERED);
+        SetLayeredWindowAttributes(view, 0, 255, LWA_ALPHA);
+    }
 
     // Always the primary display; inside the worker its origin may be offset.
     RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     POINT origin{0, 0};
     if (onWall) ScreenToClient(worker, &origin);
     if (wall && !onWall) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    SetWindowPos(view, onWall ? HWND_BOTTOM : HWND_TOP, area.left + origin.x, area.top + origin.y,
+    SetWindowPos(view, !onWall ? HWND_TOP : icons ? icons : HWND_BOTTOM, area.left + origin.x, area.top + origin.y,
                  area.right - area.left, area.bottom - area.top,
                  (onWall ? SWP_NOACTIVATE : 0) | (moving ? SWP_FRAMECHANGED : 0));
     ShowWindow(view, onWall ? SW_SHOWNOACTIVATE : SW_SHOW);
@@ -198,6 +237,34 @@ HRESULT onFailure(ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
     return S_OK;
 }
 
+// New windows (window.open, links with a target) never pass the guard, so
+// none is ever opened.
+HRESULT refuseWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+    args->put_Handled(TRUE);
+    return S_OK;
+}
+
+// An app, not a browser: no reload, history, zoom, developer tools or status
+// bar. The default context menu stays for the note's cut, copy and paste; the
+// page cancels it elsewhere. Older runtimes lack the newer settings, and go
+// without them.
+void settle() {
+    ComPtr<ICoreWebView2Settings> settings;
+    if (FAILED(web->get_Settings(settings.GetAddressOf())) || !settings) return;
+    settings->put_AreDevToolsEnabled(FALSE);
+    settings->put_IsStatusBarEnabled(FALSE);
+    settings->put_IsZoomControlEnabled(FALSE);
+    ComPtr<ICoreWebView2Settings3> keys;
+    if (SUCCEEDED(settings->QueryInterface(ICoreWebView2Settings3::iid, reinterpret_cast<void**>(keys.GetAddressOf()))) && keys)
+        keys->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+    ComPtr<ICoreWebView2Settings5> pinch;
+    if (SUCCEEDED(settings->QueryInterface(ICoreWebView2Settings5::iid, reinterpret_cast<void**>(pinch.GetAddressOf()))) && pinch)
+        pinch->put_IsPinchZoomEnabled(FALSE);
+    ComPtr<ICoreWebView2Settings6> swipe;
+    if (SUCCEEDED(settings->QueryInterface(ICoreWebView2Settings6::iid, reinterpret_cast<void**>(swipe.GetAddressOf()))) && swipe)
+        swipe->put_IsSwipeNavigationEnabled(FALSE);
+}
+
 HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     if (FAILED(result) || !created) {
         fail(L"无法启动花园显示窗口。");
@@ -224,6 +291,9 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     web->add_WebMessageReceived(listening.Get(), &token);
     auto watching = adopt(new ProcessFailed(onFailure));
     web->add_ProcessFailed(watching.Get(), &token);
+    auto refusing = adopt(new NewWindowRequested(refuseWindow));
+    web->add_NewWindowRequested(refusing.Get(), &token);
+    settle();
     resize();
     web->Navigate(startAddress);
     return S_OK;
@@ -247,6 +317,13 @@ void makeView() {
     int height = GetSystemMetrics(SM_CYSCREEN);
     view = CreateWindowExW(WS_EX_TOOLWINDOW, gardenClass, L"Verdalune 情绪花园", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
                            GetModuleHandleW(nullptr), nullptr);
+    // Events are raised for the process and thread that own a window, also
+    // when another process destroys it: listening to those alone, nothing
+    // that closes elsewhere on the desktop wakes the program.
+    if (watch) UnhookWinEvent(watch);
+    DWORD process = 0;
+    DWORD thread = GetWindowThreadProcessId(view, &process);
+    watch = SetWinEventHook(WATCHED_EVENT, WATCHED_EVENT, nullptr, destroyed, process, thread, WINEVENT_OUTOFCONTEXT);
 }
 
 // Makes the garden again once its window or its browser is gone: a new window
@@ -289,10 +366,10 @@ bool alive() {
 }
 
 // The shell destroys the garden from its own process when it destroys the
-// worker. Nothing documents that the garden's own WM_DESTROY then reaches this
-// thread (under Wine it does not across processes), so the destruction is
-// watched from outside too; the hook is out of context, so it costs nothing
-// until some window goes. Where neither tells us, "TaskbarCreated", a display
+// worker. Nothing documents that the garden's own destruction messages then
+// reach this thread (under Wine they do), so the destruction is watched too,
+// by an out-of-context hook on the garden's own process and thread (see
+// makeView). Where neither tells us, "TaskbarCreated", a display
 // change or the user's next tray choice finds the garden gone.
 void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
@@ -314,7 +391,7 @@ void trayMenu() {
     case 0: break;
     case 1: command(L"plant"); break;
     case 2: command(L"menu"); break;
-    case 4: PostQuitMessage(0); break;
+    case 4: quit(0); break;
     default: command(L"wall"); break;
     }
 }
@@ -328,12 +405,13 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     switch (message) {
-    case WM_DESTROY:
+    case WM_NCDESTROY:
         // Nothing of ours destroys the garden: the shell took it with its
-        // worker. Made again from the loop, not inside the shell's call.
-        if (window != view) break;
-        PostMessageW(owner, lostMessage, 0, 0);
-        return 0;
+        // worker. Made again from the loop, not inside the shell's call. This
+        // is the window's last message, so the loop reads the post once the
+        // window is gone; posted at WM_DESTROY, Wine read it before then.
+        if (window == view) PostMessageW(owner, lostMessage, 0, 0);
+        break;
     case lostMessage:
         if (wParam) rebuild();
         else alive();
@@ -345,7 +423,7 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         // Closing the garden only sends it back to the wall; it is never destroyed.
         if (window == view) command(L"wall");
-        else PostQuitMessage(0);
+        else quit(0);
         return 0;
     case WM_DISPLAYCHANGE:
         if (window != owner) break;
@@ -422,7 +500,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     auto created = adopt(new EnvironmentDone(onEnvironment));
     if (FAILED(CreateCoreWebView2EnvironmentWithOptions(nullptr, data.c_str(), nullptr, created.Get())))
         fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
-    HWINEVENTHOOK watch = SetWinEventHook(EVENT_OBJECT_DESTROY, EVENT_OBJECT_DESTROY, nullptr, destroyed, 0, 0, WINEVENT_OUTOFCONTEXT);
 
     MSG message{};
     BOOL got;

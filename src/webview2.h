@@ -39,6 +39,7 @@ struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
 struct ICoreWebView2EnvironmentOptions;
 struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2NewWindowRequestedEventArgs;
 struct ICoreWebView2ProcessFailedEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 
@@ -59,7 +60,6 @@ struct ICoreWebView2HttpRequestHeaders;
 struct ICoreWebView2MoveFocusRequestedEventHandler;
 struct ICoreWebView2NavigationCompletedEventHandler;
 struct ICoreWebView2NewBrowserVersionAvailableEventHandler;
-struct ICoreWebView2NewWindowRequestedEventHandler;
 struct ICoreWebView2PermissionRequestedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
 struct ICoreWebView2Settings;
@@ -96,6 +96,11 @@ struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
 struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
     static constexpr IID iid{0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
     STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) PURE;
+};
+
+struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
+    static constexpr IID iid{0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+    STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args) PURE;
 };
 
 // Slots 0-3 of 8.
@@ -239,6 +244,75 @@ struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
 struct ICoreWebView2ProcessFailedEventArgs : IUnknown {
     static constexpr IID iid{0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
     STDMETHOD(get_ProcessFailedKind)(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) PURE;
+};
+
+// Slots 0-6 of 11.
+struct ICoreWebView2NewWindowRequestedEventArgs : IUnknown {
+    static constexpr IID iid{0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
+    STDMETHOD(get_Uri)(LPWSTR* uri) PURE;
+    STDMETHOD(put_NewWindow)(ICoreWebView2* window) PURE;
+    STDMETHOD(get_NewWindow)(ICoreWebView2** window) PURE;
+    STDMETHOD(put_Handled)(BOOL handled) PURE;
+};
+
+// Slots 0-20, all of them.
+struct ICoreWebView2Settings : IUnknown {
+    static constexpr IID iid{0xe562e4f0, 0xd7fa, 0x43ac, {0x8d, 0x71, 0xc0, 0x51, 0x50, 0x49, 0x9f, 0x00}};
+    STDMETHOD(get_IsScriptEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsScriptEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_IsWebMessageEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsWebMessageEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_AreDefaultScriptDialogsEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_AreDefaultScriptDialogsEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_IsStatusBarEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsStatusBarEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_AreDevToolsEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_AreDevToolsEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_AreDefaultContextMenusEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_AreDefaultContextMenusEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_AreHostObjectsAllowed)(BOOL* allowed) PURE;
+    STDMETHOD(put_AreHostObjectsAllowed)(BOOL allowed) PURE;
+    STDMETHOD(get_IsZoomControlEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsZoomControlEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_IsBuiltInErrorPageEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsBuiltInErrorPageEnabled)(BOOL enabled) PURE;
+};
+
+// Slots 21-22, all of them.
+struct ICoreWebView2Settings2 : ICoreWebView2Settings {
+    static constexpr IID iid{0xee9a0f68, 0xf46c, 0x4e32, {0xac, 0x23, 0xef, 0x8c, 0xac, 0x22, 0x4d, 0x2a}};
+    STDMETHOD(get_UserAgent)(LPWSTR* agent) PURE;
+    STDMETHOD(put_UserAgent)(LPCWSTR agent) PURE;
+};
+
+// Slots 23-24, all of them.
+struct ICoreWebView2Settings3 : ICoreWebView2Settings2 {
+    static constexpr IID iid{0xfdb5ab74, 0xaf33, 0x4854, {0x84, 0xf0, 0x0a, 0x63, 0x1d, 0xeb, 0x5e, 0xba}};
+    STDMETHOD(get_AreBrowserAcceleratorKeysEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_AreBrowserAcceleratorKeysEnabled)(BOOL enabled) PURE;
+};
+
+// Slots 25-28, all of them.
+struct ICoreWebView2Settings4 : ICoreWebView2Settings3 {
+    static constexpr IID iid{0xcb56846c, 0x4168, 0x4d53, {0xb0, 0x4f, 0x03, 0xb6, 0xd6, 0x79, 0x6f, 0xf2}};
+    STDMETHOD(get_IsPasswordAutosaveEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsPasswordAutosaveEnabled)(BOOL enabled) PURE;
+    STDMETHOD(get_IsGeneralAutofillEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsGeneralAutofillEnabled)(BOOL enabled) PURE;
+};
+
+// Slots 29-30, all of them.
+struct ICoreWebView2Settings5 : ICoreWebView2Settings4 {
+    static constexpr IID iid{0x183e7052, 0x1d03, 0x43a0, {0xab, 0x99, 0x98, 0xe0, 0x43, 0xb6, 0x6b, 0x39}};
+    STDMETHOD(get_IsPinchZoomEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsPinchZoomEnabled)(BOOL enabled) PURE;
+};
+
+// Slots 31-32, all of them.
+struct ICoreWebView2Settings6 : ICoreWebView2Settings5 {
+    static constexpr IID iid{0x11cb3acd, 0x9bc8, 0x43b8, {0x83, 0xbf, 0xf4, 0x07, 0x53, 0x71, 0x4f, 0x87}};
+    STDMETHOD(get_IsSwipeNavigationEnabled)(BOOL* enabled) PURE;
+    STDMETHOD(put_IsSwipeNavigationEnabled)(BOOL enabled) PURE;
 };
 
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(

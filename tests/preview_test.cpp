@@ -73,7 +73,7 @@ struct Garden {
         }
     }
 
-    bool onWall() { return waitUntil([&] { return GetParent(app.view) == shell.worker && IsWindowVisible(app.view); }, 10000); }
+    bool onWall() { return waitUntil([&] { return GetParent(app.view) == shell.place() && IsWindowVisible(app.view); }, 10000); }
     bool inFront() {
         return waitUntil([&] { return !GetParent(app.view) && IsWindowVisible(app.view) && GetForegroundWindow() == app.view; }, 10000);
     }
@@ -165,7 +165,7 @@ TEST_CASE("a day planted from the tray goes back to the wall and is there after 
 
 TEST_CASE("in the real page the guard keeps an outside link out and the close request and Escape send the garden back") {
     Garden garden;
-    const std::string start = "\"https://verdalune.example/garden/\"";
+    const std::string start = "\"https://verdalune.example/garden/index.html\"";
     CHECK(garden.page.eval("window.stayed = true") == "true");
     CHECK(garden.page.eval("(() => { const a = document.createElement('a'); a.id = 'out'; a.href = 'https://example.com/elsewhere';"
                            " a.textContent = '外面'; a.style.cssText = 'position:fixed;left:200px;top:200px;padding:30px;"
@@ -209,6 +209,48 @@ TEST_CASE("in the real page the guard keeps an outside link out and the close re
     REQUIRE(garden.page.end());
     garden.trayItem(0);
     Sleep(500);
+    CHECK(garden.app.running());
+}
+
+TEST_CASE("in the editor the browser's keys change nothing and Alt+F4 sends the garden back") {
+    Garden garden;
+    garden.trayItem(0);
+    REQUIRE(garden.inFront());
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'plant'"));
+    CHECK(garden.page.eval("window.stayed = true; window.keysSeen = [];"
+                           " addEventListener('keydown', (e) => keysSeen.push(e.key), true); devicePixelRatio") == "1");
+    HWND page = garden.pageWindow();
+    auto press = [&](UINT down, UINT up, WPARAM vk, LPARAM flags = 0) {
+        PostMessageW(page, down, vk, 1 | flags);
+        PostMessageW(page, up, vk, 0xC0000001 | flags);
+    };
+    constexpr LPARAM alt = 1 << 29;
+    press(WM_KEYDOWN, WM_KEYUP, VK_F5);
+    PostMessageW(page, WM_SYSKEYDOWN, VK_MENU, 1 | alt);
+    press(WM_SYSKEYDOWN, WM_SYSKEYUP, VK_LEFT, alt);
+    PostMessageW(page, WM_KEYUP, VK_MENU, 0xC0000001);
+    PostMessageW(page, WM_KEYDOWN, VK_CONTROL, 1);
+    press(WM_KEYDOWN, WM_KEYUP, VK_OEM_PLUS);
+    POINT middle{GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
+    PostMessageW(page, WM_MOUSEWHEEL, MAKEWPARAM(MK_CONTROL, WHEEL_DELTA), MAKELPARAM(middle.x, middle.y));
+    PostMessageW(page, WM_KEYUP, VK_CONTROL, 0xC0000001);
+    press(WM_KEYDOWN, WM_KEYUP, VK_SHIFT);  // goes through: the end of the row
+    REQUIRE(garden.page.waitFor("keysSeen.includes('Shift')"));
+    Sleep(500);
+    // Only the modifiers themselves reached the page; no reload, no history, no zoom.
+    CHECK(garden.page.eval("keysSeen") == "[\"Alt\",\"Control\",\"Shift\"]");
+    CHECK(garden.page.eval("window.stayed") == "true");
+    CHECK(garden.page.eval("location.href") == "\"https://verdalune.example/garden/index.html\"");
+    CHECK(garden.page.eval("devicePixelRatio === 1 && visualViewport.scale === 1") == "true");
+    CHECK(garden.page.eval("document.body.dataset.view") == "\"plant\"");
+
+    // Alt+F4 is the garden window's close request: back to the wall.
+    PostMessageW(page, WM_SYSKEYDOWN, VK_MENU, 1 | alt);
+    press(WM_SYSKEYDOWN, WM_SYSKEYUP, VK_F4, alt);
+    PostMessageW(page, WM_KEYUP, VK_MENU, 0xC0000001);
+    CHECK(garden.onWall());
+    CHECK(garden.page.waitFor("document.body.dataset.view === 'wall'"));
+    CHECK(garden.page.eval("window.stayed") == "true");
     CHECK(garden.app.running());
 }
 

@@ -156,7 +156,7 @@ TEST_CASE("window mode puts the garden in front over the whole display without a
     CHECK((GetWindowLongPtrW(view, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0);
 }
 
-TEST_CASE("wallpaper mode on the 24H2 layout takes Progman's own worker without enumerating") {
+TEST_CASE("wallpaper mode on the 24H2 layout puts a layered garden between the icons and Progman's worker") {
     Shell shell(Shell::win11);
     Host host;
     BoxWatch watch;
@@ -164,15 +164,27 @@ TEST_CASE("wallpaper mode on the 24H2 layout takes Progman's own worker without 
     CHECK(shell.asked == 1);
     CHECK(watch.boxes().empty());
     CHECK(onWall);
-    CHECK(parentOf(view) == shell.worker);  // the decoy is what an enumeration would find
+    CHECK(childrenOf(shell.progman) == std::vector<HWND>{shell.iconView, view, shell.worker});
+    CHECK(childrenOf(shell.decoy).empty());  // what an enumeration would have found
     CHECK(styleOf(view) == (wallStyle | WS_VISIBLE));
-    // At the bottom of the worker's children.
-    CHECK(GetWindow(view, GW_HWNDPREV) == shell.painting);
-    CHECK(GetWindow(view, GW_HWNDNEXT) == nullptr);
+    CHECK((GetWindowLongPtrW(view, GWL_EXSTYLE) & WS_EX_LAYERED) != 0);
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    CHECK(GetLayeredWindowAttributes(view, nullptr, &alpha, &flags));
+    CHECK(alpha == 255);
+    CHECK(flags == DWORD(LWA_ALPHA));
     CHECK(screenRect(view) == fullScreen());
     CHECK(IsWindowVisible(view));
     CHECK(GetForegroundWindow() != view);
     CHECK(GetActiveWindow() != view);
+
+    // An ordinary pop-up in window mode; the same place again on the wall.
+    position(false);
+    CHECK((GetWindowLongPtrW(view, GWL_EXSTYLE) & WS_EX_LAYERED) == 0);
+    CHECK(parentOf(view) == GetDesktopWindow());
+    position(true);
+    CHECK(childrenOf(shell.progman) == std::vector<HWND>{shell.iconView, view, shell.worker});
+    CHECK((GetWindowLongPtrW(view, GWL_EXSTYLE) & WS_EX_LAYERED) != 0);
 }
 
 TEST_CASE("wallpaper mode on the Windows 10 layout finds the worker behind the icons by enumeration") {
@@ -185,7 +197,7 @@ TEST_CASE("wallpaper mode on the Windows 10 layout finds the worker behind the i
     REQUIRE(shell.worker);
     CHECK(watch.boxes().empty());
     CHECK(onWall);
-    CHECK(parentOf(view) == shell.worker);
+    CHECK(parentOf(view) == shell.place());
     CHECK(styleOf(view) == (wallStyle | WS_VISIBLE));
     CHECK(screenRect(view) == fullScreen());
     CHECK(GetWindow(view, GW_HWNDNEXT) == nullptr);
@@ -197,7 +209,7 @@ TEST_CASE("wallpaper mode on the Windows 10 layout finds the worker behind the i
     CHECK(shell.asked == 1);
     position(true);
     CHECK(shell.asked == 2);
-    CHECK(parentOf(view) == shell.worker);
+    CHECK(parentOf(view) == shell.place());
 }
 
 TEST_CASE("wallpaper mode keeps the garden on the primary display inside an offset worker") {
@@ -207,7 +219,7 @@ TEST_CASE("wallpaper mode keeps the garden on the primary display inside an offs
         Host host;
         position(true);
         REQUIRE(onWall);
-        CHECK(parentOf(view) == shell.worker);
+        CHECK(parentOf(view) == shell.place());
         CHECK(screenRect(view) == fullScreen());
         position(false);
         SetParent(view, nullptr);
@@ -275,7 +287,7 @@ TEST_CASE("a hung shell delays wallpaper mode by about half a second only") {
     CHECK(took >= 400);
     CHECK(took < 1500);
     CHECK(onWall);
-    CHECK(parentOf(view) == shell.worker);
+    CHECK(parentOf(view) == shell.place());
 }
 
 TEST_CASE("findHost takes the next top-level worker after the icon holder and nothing else") {
@@ -310,7 +322,7 @@ TEST_CASE("a restarted taskbar gets the icon back and the garden re-attached onl
     CHECK(proc(owner, taskbarReady, 0, 0) == 0);
     REQUIRE(shell.waitNotes(2));
     CHECK(shell.asked == 2);
-    CHECK(parentOf(view) == shell.worker);
+    CHECK(parentOf(view) == shell.place());
 
     // Only the owner window listens for it.
     DefWindowProcW(view, taskbarReady, 0, 0);
@@ -347,7 +359,7 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
 }
 
 TEST_CASE("a garden destroyed with the worker of the shell is made again from the kept environment") {
-    Shell shell(Shell::win11);
+    Shell shell(Shell::win10);
     Host host;
     auto made = new Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>(
         [](HRESULT, ICoreWebView2Environment* created) {

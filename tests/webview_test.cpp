@@ -8,7 +8,7 @@
 namespace {
 
 constexpr UINT trayMessage = WM_APP + 1;
-const std::string start = "https://verdalune.example/garden/";
+const std::string start = "https://verdalune.example/garden/index.html";
 
 std::string utf8(const std::wstring& text) { return fake::utf8(text); }
 
@@ -92,6 +92,14 @@ TEST_CASE("set-up serves the site under the virtual host and guards before navig
         at("mapping host=verdalune.example folder=" + utf8((ready.app.folder / L"site").wstring()) + " kind=2"),
         at("add NavigationStarting"),
         at("add WebMessageReceived"),
+        at("add NewWindowRequested"),
+        at("settings"),
+        at("put AreDevToolsEnabled=0"),
+        at("put IsStatusBarEnabled=0"),
+        at("put IsZoomControlEnabled=0"),
+        at("put AreBrowserAcceleratorKeysEnabled=0"),
+        at("put IsPinchZoomEnabled=0"),
+        at("put IsSwipeNavigationEnabled=0"),
         at(bounds),
         at("navigate " + start),
         at("navigation " + start + " cancel=0"),
@@ -100,8 +108,37 @@ TEST_CASE("set-up serves the site under the virtual host and guards before navig
     CHECK(countOf(lines, "navigate ") == 1);
     CHECK(countOf(lines, "start ") == 1);
     CHECK(countOf(lines, "controller ") == 1);
+    // Those six and no other: the context menu keeps cut, copy and paste.
+    CHECK(countOf(lines, "put ") == 6);
     // The garden stays hidden until the page asks for it.
     CHECK_FALSE(IsWindowVisible(ready.app.view));
+    CHECK(ready.app.running());
+}
+
+TEST_CASE("a runtime without the newer settings starts all the same with no box") {
+    Shell shell(Shell::win11);
+    App app(App::fullSite, L"settings-old");
+    REQUIRE(app.windows());
+    auto record = recordOf(app);
+    REQUIRE(record.waitFor("navigation " + start + " cancel=0"));
+    auto lines = record.lines();
+    for (const char* newer : {"ICoreWebView2Settings3", "ICoreWebView2Settings5", "ICoreWebView2Settings6"})
+        CHECK(indexOf(lines, std::string("query ") + newer) < indexOf(lines, "navigate " + start));
+    CHECK(startingWith(lines, "put ") ==
+          std::vector<std::string>{"put AreDevToolsEnabled=0", "put IsStatusBarEnabled=0", "put IsZoomControlEnabled=0"});
+    CHECK_FALSE(takeBox(500));
+    CHECK(app.running());
+}
+
+TEST_CASE("a new window the page asks for is handled and never made") {
+    Ready ready;
+    for (const wchar_t* address : {L"https://evil.example/", L"https://verdalune.example/garden/index.html"}) {
+        REQUIRE(fake::drive(ready.control, fake::newWindow, address));
+        REQUIRE(ready.record.waitFor([&](auto& lines) { return countOf(lines, "new-window-done ") == (address[8] == 'e' ? 1u : 2u); }));
+    }
+    auto lines = ready.record.lines();
+    CHECK(startingWith(lines, "new-window-done ") == std::vector<std::string>(2, "new-window-done handled=1"));
+    CHECK(std::find(lines.begin(), lines.end(), "new-window") == lines.end());
     CHECK(ready.app.running());
 }
 
@@ -259,7 +296,7 @@ TEST_CASE("the page's messages move the garden between the wall and the front") 
 
     ready.send(fake::messageString, L"showWall");
     CHECK(ready.shell.asked == 1);
-    CHECK(parentOf(view) == ready.shell.worker);
+    CHECK(parentOf(view) == ready.shell.place());
     CHECK(styleOf(view) == (WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE));
     CHECK(IsWindowVisible(view));
     CHECK(screenRect(view) == fullScreen());
@@ -270,19 +307,19 @@ TEST_CASE("the page's messages move the garden between the wall and the front") 
                                 L"showWall\n", L"SHOWWALL", L"showwall", L"\"showEditor\"", L""}) {
         CAPTURE(utf8(miss));
         ready.send(fake::messageString, miss);
-        CHECK(parentOf(view) == ready.shell.worker);
+        CHECK(parentOf(view) == ready.shell.place());
         CHECK(ready.shell.asked == 1);
     }
     ready.send(fake::messageJson, L"\"showEditor\"");
     ready.send(fake::messageJson, L"{\"message\":\"showEditor\"}");
-    CHECK(parentOf(view) == ready.shell.worker);
+    CHECK(parentOf(view) == ready.shell.place());
     CHECK(countOf(ready.record.lines(), "focus ") == 1);
 
     // Repeats are not filtered: each one places the window again.
     ready.send(fake::messageString, L"showWall");
     ready.send(fake::messageString, L"showWall");
     CHECK(ready.shell.asked == 3);
-    CHECK(parentOf(view) == ready.shell.worker);
+    CHECK(parentOf(view) == ready.shell.place());
     ready.send(fake::messageString, L"showEditor");
     ready.send(fake::messageString, L"showEditor");
     CHECK(countOf(ready.record.lines(), "focus ") == 3);
@@ -350,19 +387,27 @@ TEST_CASE("mode words are dropped while the runtime is still starting") {
     CHECK(countOf(record.lines(), "close") == 0);
 }
 
-TEST_CASE("quitting after set-up closes the controller and releases everything") {
-    Ready ready;
+TEST_CASE("quitting from the wall repaints the desktop closes the controller and releases everything") {
+    for (auto layout : {Shell::win11, Shell::win10}) {
+    CAPTURE(layout);
+    Ready ready(layout);
     ready.send(fake::messageString, L"showWall");
+    REQUIRE(IsWindowVisible(ready.app.view));
+    Sleep(200);
+    int repainted = ready.shell.repainted;
     PostMessageW(ready.app.owner, WM_CLOSE, 0, 0);
     CHECK(ready.app.exitCode() == DWORD(0));
+    // Painted while the garden was still there, hidden: not by its end.
+    CHECK(ready.shell.repainted > repainted);
     checkReleased(ready.record);
     auto lines = ready.record.lines();
     CHECK(countOf(lines, "close") == 1);
     CHECK(countOf(lines, "refs ") >= 3);
-    CHECK(countOf(lines, "release ") == 5);  // four callbacks and the process-failure handler
+    CHECK(countOf(lines, "release ") == 6);  // four callbacks, the process-failure and new-window handlers
     // The view goes first, then the controller is closed, then it goes too.
     size_t view = indexOf(lines, "gone view"), close = indexOf(lines, "close"), controller = indexOf(lines, "gone controller");
     CHECK(view < close);
     CHECK(close < controller);
     CHECK(controller < lines.size());
+    }
 }

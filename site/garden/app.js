@@ -250,6 +250,11 @@ document.addEventListener('keydown', (event) => {
     trapTab(event);
   }
 });
+// An app, not a browser: its menu (back, print, inspect) only where text is
+// edited, for cut, copy and paste.
+document.addEventListener('contextmenu', (event) => {
+  if (!event.target.closest?.('textarea, input[type=text]')) event.preventDefault();
+});
 document.addEventListener('visibilitychange', checkToday);
 window.addEventListener('focus', checkToday);
 

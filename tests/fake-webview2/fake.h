@@ -11,6 +11,9 @@
 //   navigation <uri|(null)> cancel=<0|1|none>   after each NavigationStarting event
 //   message-done                                after each web message event
 //   add ProcessFailed | reload | failure-kind
+//   settings | query ICoreWebView2Settings<n> | put <property>=<value>
+//   add NewWindowRequested | handled <0|1> | new-window
+//   new-window-done handled=<0|1|none>          after each new-window event
 //   failure-done <kind>                         after each process-failure event
 //   gone <kind>                                 the program let go of its last reference
 //   unexpected <kind> <slot>                    a slot the program should not call
@@ -40,6 +43,8 @@ constexpr int messageJson = 4;    // a web message that is not a string; the tex
 // window is destroyed is closed too. Calls on a closed controller or its view
 // return invalidState.
 constexpr int processFailed = 5;
+// The page asks for a new window to the address in the text.
+constexpr int newWindow = 6;
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 inline std::string utf8(std::wstring_view text) {

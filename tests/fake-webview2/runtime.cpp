@@ -26,12 +26,14 @@ namespace {
 
 using slots::copy, slots::hex, slots::invoke, slots::slot, slots::utf8, slots::variable;
 
-enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailureArgs };
-constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args", "failure-args"};
-constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4};
+enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailureArgs, Settings, NewWindowArgs };
+constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args", "failure-args",
+                                    "settings", "new-window-args"};
+constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4, slots::settingsSlots, 11};
 
-enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived, ProcessFailed };
-constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received", "process-failed"};
+enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived, ProcessFailed, NewWindow };
+constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received", "process-failed",
+                                    "new-window-requested"};
 
 // What the runtime answers on a closed controller and its view.
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
@@ -50,9 +52,16 @@ const Interface interfaces[] = {
     {NavigationArgs, "ICoreWebView2NavigationStartingEventArgs", slots::iidNavigationArgs},
     {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs", slots::iidMessageArgs},
     {FailureArgs, "ICoreWebView2ProcessFailedEventArgs", slots::iidProcessFailedArgs},
+    {NewWindowArgs, "ICoreWebView2NewWindowRequestedEventArgs", slots::iidNewWindowArgs},
+    {Settings, "ICoreWebView2Settings", slots::iidSettings[0]},
+    {Settings, "ICoreWebView2Settings2", slots::iidSettings[1]},
+    {Settings, "ICoreWebView2Settings3", slots::iidSettings[2]},
+    {Settings, "ICoreWebView2Settings4", slots::iidSettings[3]},
+    {Settings, "ICoreWebView2Settings5", slots::iidSettings[4]},
+    {Settings, "ICoreWebView2Settings6", slots::iidSettings[5]},
 };
 
-void* vtables[6][73];
+void* vtables[8][73];
 
 struct Object {
     explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
@@ -62,12 +71,13 @@ struct Object {
     LONG refs = 0;
     Object* view = nullptr;  // a controller's web view, made on first request
     Object* controller = nullptr;  // a view's controller
+    Object* settings = nullptr;    // a view's settings, made on first request
     HWND parent = nullptr;   // a controller's parent window, if it was one
     bool closed = false;     // a controller closed by the program, its parent's end or the browser's
     int failure = 0;         // the process-failure kind that failure args report
     bool hasText = true;     // a navigation may have no address at all
     bool isString = true;    // a web message posted as a string, not as JSON
-    int cancel = -1;         // -1 until put_Cancel is called
+    int cancel = -1;         // -1 until put_Cancel is called (new windows: put_Handled)
     std::wstring text;
 };
 
@@ -197,6 +207,14 @@ void webMessage(bool isString, std::wstring text) {
 }
 
 // A dead browser process closes the controller as well.
+// A page asks for a new window (window.open, a link with a target).
+void newWindow(std::wstring uri) {
+    later([=] {
+        Object* args = raise(NewWindow, NewWindowArgs, [&](Object* a) { a->text = uri; });
+        record("new-window-done handled=" + (args && args->cancel >= 0 ? std::to_string(args->cancel) : std::string("none")));
+    });
+}
+
 void processFailure(int kind) {
     later([=] {
         raise(ProcessFailed, FailureArgs, [&](Object* a) { a->failure = kind; });
@@ -223,6 +241,7 @@ LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case 3: webMessage(true, text); return TRUE;
         case 4: webMessage(false, text); return TRUE;
         case 5: processFailure(_wtoi(text.c_str())); return TRUE;
+        case 6: newWindow(text); return TRUE;
         }
         return FALSE;
     }
@@ -248,11 +267,14 @@ HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
     const char* name = IsEqualIID(iid, IID_IUnknown) ? "IUnknown" : nullptr;
     for (const Interface& known : interfaces)
         if (known.kind == self->kind && IsEqualIID(iid, known.iid)) name = known.name;
-    if (self->kind == View) {
+    if (self->kind == View || self->kind == Settings) {
         wchar_t guid[40];
         StringFromGUID2(iid, guid, 40);
         record(std::string("query ") + (name ? name : utf8(guid)));
         if (name && name == std::string_view("ICoreWebView2_3") && failing("view3-missing")) name = nullptr;
+        // A runtime from before the newer settings.
+        std::string_view known = name ? name : "";
+        if (known.starts_with("ICoreWebView2Settings") && known > "ICoreWebView2Settings2" && failing("settings-old")) name = nullptr;
     }
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -351,6 +373,41 @@ HRESULT STDMETHODCALLTYPE addWebMessageReceived(Object* self, IUnknown* handler,
     return subscribe(self, "WebMessageReceived", MessageReceived, handler, token);
 }
 
+HRESULT STDMETHODCALLTYPE addNewWindowRequested(Object* self, IUnknown* handler, INT64* token) {
+    return subscribe(self, "NewWindowRequested", NewWindow, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE getSettings(Object* self, Object** out) {
+    record("settings");
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (closed(self)) return invalidState;
+    if (!self->settings) self->settings = make(Settings);
+    InterlockedIncrement(&self->settings->refs);
+    *out = self->settings;
+    return S_OK;
+}
+
+// ICoreWebView2Settings to ICoreWebView2Settings6: every put is recorded.
+template <size_t S>
+HRESULT STDMETHODCALLTYPE putSetting(Object*, LONG_PTR value) {
+    record(std::string("put ") + slots::settingNames[(S - 4) / 2] + '=' + std::to_string(value));
+    return S_OK;
+}
+
+// ICoreWebView2NewWindowRequestedEventArgs
+
+HRESULT STDMETHODCALLTYPE putHandled(Object* self, BOOL handled) {
+    self->cancel = handled ? 1 : 0;
+    record("handled " + std::to_string(self->cancel));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE putNewWindow(Object*, void*) {
+    record("new-window");
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE addProcessFailed(Object* self, IUnknown* handler, INT64* token) {
     return subscribe(self, "ProcessFailed", ProcessFailed, handler, token);
 }
@@ -430,6 +487,15 @@ void fill() {
 
 void buildVtables() {
     fill<Environment>(), fill<Controller>(), fill<View>(), fill<NavigationArgs>(), fill<MessageArgs>(), fill<FailureArgs>();
+    fill<Settings>(), fill<NewWindowArgs>();
+    [&]<size_t... P>(std::index_sequence<P...>) {
+        ((vtables[Settings][4 + 2 * P] = slot(&putSetting<4 + 2 * P>)), ...);
+    }(std::make_index_sequence<15>{});
+    vtables[View][3] = slot(getSettings);
+    vtables[View][44] = slot(addNewWindowRequested);
+    vtables[NewWindowArgs][3] = slot(getUri);
+    vtables[NewWindowArgs][4] = slot(putNewWindow);
+    vtables[NewWindowArgs][6] = slot(putHandled);
     vtables[Environment][3] = slot(createController);
     vtables[Controller][6] = slot(putBounds);
     vtables[Controller][12] = slot(moveFocus);
@@ -466,7 +532,8 @@ void report() {
 }
 
 constexpr const char* failModes[] = {"", "start", "environment-code", "environment-null", "controller-request",
-                                     "controller-code", "controller-null", "view-null", "view3-missing", "mapping", "hold"};
+                                     "controller-code", "controller-null", "view-null", "view3-missing", "mapping", "hold",
+                                     "settings-old"};
 
 }  // namespace
 

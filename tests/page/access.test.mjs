@@ -45,6 +45,18 @@ describe('keyboard', () => {
     assert.equal(await page.evaluate(() => document.getElementById('wall').inert), false);
   });
 
+  test('the browser\'s own menu opens only in the note, for cut, copy and paste', async () => {
+    const { page } = g;
+    await page.evaluate(() => window.moodMode('plant'));
+    const cancelled = await page.evaluate(() => ['note', 'garden', 'editor-plant'].map((id) => {
+      const event = new MouseEvent('contextmenu', { bubbles: true, cancelable: true });
+      document.getElementById(id).dispatchEvent(event);
+      return event.defaultPrevented;
+    }));
+    assert.deepEqual(cancelled, [false, true, true]);
+    await page.evaluate(() => window.moodMode('wall'));
+  });
+
   test('moods are a radio group: arrows move, Space and Enter choose and never plant; the choice shows without colour', async () => {
     const { page } = g;
     await page.evaluate(() => window.moodMode('plant'));

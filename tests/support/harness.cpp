@@ -63,6 +63,12 @@ HWND findWindow(const wchar_t* type, const wchar_t* title) {
     return search.found;
 }
 
+std::vector<HWND> childrenOf(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) children.push_back(child);
+    return children;
+}
+
 std::wstring textOf(HWND window) {
     wchar_t text[512] = L"";
     GetWindowTextW(window, text, 512);

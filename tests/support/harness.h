@@ -25,6 +25,8 @@ const std::wstring& desktopName();
 // Top-level or child window of the test desktop by class and title.
 HWND findWindow(const wchar_t* type, const wchar_t* title = nullptr);
 
+// A window's children, top of the Z order first.
+std::vector<HWND> childrenOf(HWND parent);
 std::wstring textOf(HWND window);
 std::wstring classOf(HWND window);
 RECT screenRect(HWND window);

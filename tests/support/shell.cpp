@@ -87,9 +87,18 @@ void Shell::run(Layout layout) {
     progman = make(L"Progman", nullptr, forPeople ? RECT{0, 0, 1, 1} : screen);
     iconView = make(L"SHELLDLL_DefView", progman, screen);
     if (layout == win11 || layout == hung) {
-        worker = make(L"WorkerW", progman, workerRect());
-        if (!forPeople) painting = make(L"FakeWallpaper", worker, screen);
+        // As 24H2 builds it: the icon view layered, on top; the worker that
+        // draws the wallpaper right below it.
+        SetWindowLongPtrW(iconView, GWL_EXSTYLE, GetWindowLongPtrW(iconView, GWL_EXSTYLE) | WS_EX_LAYERED);
+        SetLayeredWindowAttributes(iconView, 0, 255, LWA_ALPHA);
+        makeWorker();
     }
+}
+
+void Shell::makeWorker() {
+    worker = make(L"WorkerW", progman, workerRect());
+    SetWindowPos(worker, iconView, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (!forPeople) painting = make(L"FakeWallpaper", worker, fullScreen());
 }
 
 // The worker covers the screen; with workerAt it begins elsewhere, as on a
@@ -136,6 +145,10 @@ LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPAR
         SetWindowPos(shell->worker, nullptr, at.left, at.top, at.right - at.left, at.bottom - at.top, SWP_NOZORDER | SWP_NOACTIVATE);
         ++shell->moved;
         return 0;
+    }
+    if (message == WM_ERASEBKGND && shell && (window == shell->progman || window == shell->worker)) {
+        HWND garden = FindWindowExW(window, nullptr, L"VerdaluneGardenWindow", nullptr);
+        if (garden && !IsWindowVisible(garden)) ++shell->repainted;
     }
     if (shell && shell->forPeople) {
         if (message == WM_ERASEBKGND) {
@@ -223,8 +236,7 @@ void Shell::replaceWorker() {
             return;
         }
         DestroyWindow(worker);
-        worker = make(L"WorkerW", progman, workerRect());
-        painting = make(L"FakeWallpaper", worker, fullScreen());
+        makeWorker();
     });
 }
 

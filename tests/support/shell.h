@@ -36,7 +36,7 @@ struct TrayNote {
 struct Shell {
     enum Layout {
         win10,     // icon view in Progman; 0x052C moves it into a top-level WorkerW with an empty one behind
-        win11,     // 24H2: Progman holds the icon view and a WorkerW
+        win11,     // 24H2: Progman holds the icon view, layered, and a WorkerW below it
         noWorker,  // Progman with the icon view, no worker anywhere
         none,      // no Progman at all
         hung,      // as win11, but Progman's thread never answers 0x052C
@@ -50,10 +50,14 @@ struct Shell {
     ~Shell();
 
     HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
-    HWND worker = nullptr;  // where the garden belongs (win10: exists once asked)
-    HWND painting = nullptr;  // a child of the worker, which the garden must lie below
+    HWND worker = nullptr;    // the wallpaper worker (win10: exists once asked)
+    HWND painting = nullptr;  // a child of the worker: the wallpaper it draws
     HWND decoy = nullptr;     // win11: a top-level WorkerW that only an enumeration would find
     std::atomic<int> asked{0};
+    // Where the garden belongs: the worker on Windows 10, Progman since 24H2.
+    HWND place() const { return layout == win10 ? worker : progman; }
+    // Paintings of Progman or the worker while a garden inside it is hidden.
+    std::atomic<int> repainted{0};
 
     std::vector<TrayNote> notes();
     bool waitNotes(size_t count, int ms = 5000);
@@ -75,6 +79,7 @@ struct Shell {
 private:
     Shell(Layout layout, POINT workerAt, bool forPeople);
     void run(Layout layout);
+    void makeWorker();
     void answer();
     static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK trayProc(HWND, UINT, WPARAM, LPARAM);

@@ -29,11 +29,13 @@ namespace {
 
 using slots::slot, slots::utf8, slots::wide;
 
-enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailedArgs };
-constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4};
-void* vtables[6][73];
+enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailedArgs, Settings };
+constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4, slots::settingsSlots};
+void* vtables[7][73];
 
-enum Role { NavigationStarting, MessageReceived, ProcessFailed };
+// New windows are never opened here (the page side closes any), so their
+// handler is held but never called.
+enum Role { NavigationStarting, MessageReceived, ProcessFailed, NewWindow };
 
 struct Object {
     explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
@@ -81,6 +83,10 @@ struct State {
     int nextScript = 0;
     INT64 tokens = 0;
     bool lost = false, closed = false;
+    Object* settings = nullptr;
+    // What the program turned off of the browser's own keys and zoom.
+    bool browserKeys = true, zoom = true;
+    int heldKeys = 0;  // modifiers of modifiers(), as the page's window saw them go down
     RECT bounds{};
     std::unique_ptr<Frame> frame;
     POINT lastMouse{-1, -1};
@@ -307,8 +313,27 @@ LRESULT CALLBACK tasksProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 // ---- the page's window: drawing and input ----
 
 int modifiers() {
-    return (GetKeyState(VK_MENU) < 0 ? 1 : 0) | (GetKeyState(VK_CONTROL) < 0 ? 2 : 0) | (GetKeyState(VK_LWIN) < 0 ? 4 : 0) |
-           (GetKeyState(VK_SHIFT) < 0 ? 8 : 0);
+    return state.heldKeys | (GetKeyState(VK_MENU) < 0 ? 1 : 0) | (GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
+           (GetKeyState(VK_LWIN) < 0 ? 4 : 0) | (GetKeyState(VK_SHIFT) < 0 ? 8 : 0);
+}
+
+// Keys that reach the browser rather than the page: with the program's
+// settings they never get to Chromium, as WebView2 keeps them from its browser.
+bool browserKey(WPARAM vk, bool alt) {
+    int held = modifiers();
+    bool ctrl = held & 2, shift = held & 8;
+    alt = alt || (held & 1);
+    bool zooming = ctrl && (vk == VK_OEM_PLUS || vk == VK_OEM_MINUS || vk == '0' || vk == VK_ADD || vk == VK_SUBTRACT || vk == VK_NUMPAD0);
+    if (zooming) return !state.zoom || !state.browserKeys;
+    if (state.browserKeys) return false;
+    return vk == VK_F5 || vk == VK_F12 || vk == VK_BROWSER_BACK || vk == VK_BROWSER_FORWARD || (alt && (vk == VK_LEFT || vk == VK_RIGHT)) ||
+           (ctrl && (vk == 'R' || vk == 'P' || vk == 'F' || vk == 'S' || (shift && vk == 'I')));
+}
+
+// Tracks the modifier keys the page's window sees, also when a test posts them.
+void holdKey(WPARAM vk, bool down) {
+    int bit = vk == VK_MENU ? 1 : vk == VK_CONTROL ? 2 : vk == VK_SHIFT ? 8 : 0;
+    state.heldKeys = down ? state.heldKeys | bit : state.heldKeys & ~bit;
 }
 
 int buttons(WPARAM keys) {
@@ -394,7 +419,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_ERASEBKGND: return 1;
     case WM_PAINT: paint(window); return 0;
     case WM_SETFOCUS: send({"focus", "1"}); return 0;
-    case WM_KILLFOCUS: send({"focus", "0"}); return 0;
+    case WM_KILLFOCUS: state.heldKeys = 0, send({"focus", "0"}); return 0;
     case WM_MOUSEMOVE: {
         POINT p = toPage(lParam);
         if (p.x == state.lastMouse.x && p.y == state.lastMouse.y) return 0;
@@ -418,6 +443,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     }
     case WM_MOUSEWHEEL: case WM_MOUSEHWHEEL: {
+        // Ctrl+wheel zooms in a browser.
+        if ((GET_KEYSTATE_WPARAM(wParam) & MK_CONTROL || modifiers() & 2) && (!state.zoom || !state.browserKeys)) return 0;
         POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         ScreenToClient(window, &p);
         int delta = GET_WHEEL_DELTA_WPARAM(wParam);
@@ -434,13 +461,19 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         std::wstring typed;
         MSG next;
         while (PeekMessageW(&next, window, WM_CHAR, WM_CHAR, PM_REMOVE)) typed += static_cast<wchar_t>(next.wParam);
-        key(true, wParam, lParam, typed);
-        if (message == WM_SYSKEYDOWN && wParam != VK_F4) return 0;
+        holdKey(wParam, true);
+        bool alt = lParam & (1 << 29);
+        // Alt+F4 is the window's close request, as on Windows, never the page's.
+        if (wParam == VK_F4 && (alt || (modifiers() & 1))) return PostMessageW(GetParent(window), WM_CLOSE, 0, 0), 0;
+        if (!browserKey(wParam, alt)) key(true, wParam, lParam, typed);
+        if (message == WM_SYSKEYDOWN) return 0;
         break;
     }
     case WM_KEYUP: case WM_SYSKEYUP:
         if (wParam == VK_PACKET) break;
-        key(false, wParam, lParam, L"");
+        if (!browserKey(wParam, lParam & (1 << 29)) && !(wParam == VK_F4 && (lParam & (1 << 29) || modifiers() & 1)))
+            key(false, wParam, lParam, L"");
+        holdKey(wParam, false);
         if (message == WM_SYSKEYUP) return 0;
         break;
     case WM_CHAR: {
@@ -531,6 +564,9 @@ HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
     case NavigationArgs: known |= IsEqualIID(iid, slots::iidNavigationArgs); break;
     case MessageArgs: known |= IsEqualIID(iid, slots::iidMessageArgs); break;
     case FailedArgs: known |= IsEqualIID(iid, slots::iidProcessFailedArgs); break;
+    case Settings:
+        for (const GUID& each : slots::iidSettings) known |= IsEqualIID(iid, each) != 0;
+        break;
     }
     if (!known) return E_NOINTERFACE;
     InterlockedIncrement(&self->refs);
@@ -662,6 +698,22 @@ HRESULT STDMETHODCALLTYPE mapFolder(Object* self, const wchar_t* host, const wch
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE getSettings(Object* self, Object** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!live(self)) return invalidState;
+    if (!state.settings) state.settings = make(Settings);
+    InterlockedIncrement(&state.settings->refs);
+    *out = state.settings;
+    return S_OK;
+}
+
+// ---- settings: what can be applied is, the rest is taken and ignored ----
+
+HRESULT STDMETHODCALLTYPE acceptSetting(Object*, LONG_PTR) { return S_OK; }
+HRESULT STDMETHODCALLTYPE putZoom(Object*, BOOL on) { return state.zoom = on, S_OK; }
+HRESULT STDMETHODCALLTYPE putBrowserKeys(Object*, BOOL on) { return state.browserKeys = on, S_OK; }
+
 // ---- event arguments ----
 
 HRESULT STDMETHODCALLTYPE getUri(Object* self, wchar_t** out) {
@@ -706,7 +758,7 @@ HRESULT STDMETHODCALLTYPE getFailedKind(Object*, int* kind) {
 }
 
 void buildVtables() {
-    for (size_t k = 0; k < 6; ++k) {
+    for (size_t k = 0; k < 7; ++k) {
         for (size_t s = 0; s < slotCount[k]; ++s) vtables[k][s] = slot(notImplemented);
         vtables[k][0] = slot(queryInterface);
         vtables[k][1] = slot(addRef);
@@ -723,6 +775,11 @@ void buildVtables() {
     vtables[View][29] = slot(executeScript);
     vtables[View][34] = slot(addHandler<MessageReceived>);
     vtables[View][71] = slot(mapFolder);
+    vtables[View][3] = slot(getSettings);
+    vtables[View][44] = slot(addHandler<NewWindow>);
+    for (size_t s = 4; s < slots::settingsSlots; s += 2) vtables[Settings][s] = slot(acceptSetting);
+    vtables[Settings][18] = slot(putZoom);
+    vtables[Settings][24] = slot(putBrowserKeys);
     vtables[NavigationArgs][3] = slot(getUri);
     vtables[NavigationArgs][8] = slot(putCancel);
     vtables[MessageArgs][4] = slot(getJson);
