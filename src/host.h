@@ -12,6 +12,15 @@
 
 #include "webview2.h"
 
+// The tray icon's callback message.
+constexpr UINT trayMessage = WM_APP + 1;
+// Posted to the owner window when the garden is lost; wParam 1: its browser.
+constexpr UINT lostMessage = WM_APP + 2;
+// Asks Progman to put a worker window behind the desktop icons.
+constexpr UINT spawnWorker = 0x052C;
+// The tray menu's items, top to bottom.
+enum TrayItem : UINT { plantItem = 1, menuItem, wallItem, quitItem };
+
 extern HWND view;
 extern HWND owner;
 extern Microsoft::WRL::ComPtr<ICoreWebView2Controller> controller;
@@ -35,8 +44,7 @@ void resize();
 void command(const wchar_t* word);
 void makeView();
 void rebuild();
+void askController();
 bool alive();
 void quit(int code);
 void CALLBACK destroyed(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD thread, DWORD time);
-// The destruction watch on the garden window's own process and thread.
-extern HWINEVENTHOOK watch;

@@ -11,6 +11,7 @@
 #include <wrl/client.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -23,10 +24,6 @@
 using Microsoft::WRL::ComPtr;
 namespace fs = std::filesystem;
 
-// The tray icon's callback message.
-constexpr UINT trayMessage = WM_APP + 1;
-// Posted to the owner window when the garden is lost; wParam 1: its browser.
-constexpr UINT lostMessage = WM_APP + 2;
 // Places the garden once more after a burst of display changes.
 constexpr UINT_PTR settleTimer = 1;
 constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
@@ -39,6 +36,11 @@ constexpr const wchar_t* hostName = HOST;
 constexpr const wchar_t* startAddress = L"https://" HOST L"/garden/index.html";
 constexpr std::wstring_view allowedPrefix = L"https://" HOST L"/";
 #undef HOST
+
+// Each text that more than one place can show.
+constexpr const wchar_t* installRuntime = L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。";
+constexpr const wchar_t* cannotStart = L"无法启动花园显示窗口。";
+constexpr const wchar_t* cannotCreate = L"无法创建桌面窗口。";
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the full x64 size");
 
@@ -55,7 +57,8 @@ int rebuilds;
 int hangs;
 // True while the notice that the wall is not available is open.
 bool noticing;
-HWINEVENTHOOK watch;
+// The destruction watch on the garden window's own process and thread.
+std::unique_ptr<std::remove_pointer_t<HWINEVENTHOOK>, decltype(&UnhookWinEvent)> watch{nullptr, UnhookWinEvent};
 
 // What the watch listens for. A test build listens for creation instead,
 // which Wine raises across processes where it raises no destruction, to show
@@ -124,7 +127,7 @@ void position(bool wall) {
     if (wall && shell) {
         // Asks the shell to put a worker window behind the icons; a hung shell
         // must not hang us, and what it answers does not matter.
-        SendMessageTimeoutW(shell, 0x052C, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
+        SendMessageTimeoutW(shell, spawnWorker, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
         // Since 24H2 Progman draws no picture of its own: its icon view is
         // layered, and a WorkerW child below it draws the system wallpaper. The
         // garden goes between the two, as a child of Progman itself.
@@ -267,13 +270,13 @@ void settle() {
 
 HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     if (FAILED(result) || !created) {
-        fail(L"无法启动花园显示窗口。");
+        fail(cannotStart);
         return S_OK;
     }
     controller = created;
     controller->get_CoreWebView2(web.ReleaseAndGetAddressOf());
     if (!web) {
-        fail(L"无法启动花园显示窗口。");
+        fail(cannotStart);
         return S_OK;
     }
     ComPtr<ICoreWebView2_3> web3;
@@ -299,15 +302,21 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     return S_OK;
 }
 
+// Asks the kept environment for a controller on the garden window; `setup`
+// takes it from there.
+void askController() {
+    auto done = adopt(new ControllerDone(setup));
+    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(cannotCreate);
+}
+
 HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* created) {
     if (FAILED(result) || !created) {
-        fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
+        fail(installRuntime);
         return S_OK;
     }
     // Kept, so that a lost garden can be made again without a new browser profile.
     environment = created;
-    auto done = adopt(new ControllerDone(setup));
-    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(L"无法创建桌面窗口。");
+    askController();
     return S_OK;
 }
 
@@ -320,10 +329,9 @@ void makeView() {
     // Events are raised for the process and thread that own a window, also
     // when another process destroys it: listening to those alone, nothing
     // that closes elsewhere on the desktop wakes the program.
-    if (watch) UnhookWinEvent(watch);
     DWORD process = 0;
     DWORD thread = GetWindowThreadProcessId(view, &process);
-    watch = SetWinEventHook(WATCHED_EVENT, WATCHED_EVENT, nullptr, destroyed, process, thread, WINEVENT_OUTOFCONTEXT);
+    watch.reset(SetWinEventHook(WATCHED_EVENT, WATCHED_EVENT, nullptr, destroyed, process, thread, WINEVENT_OUTOFCONTEXT));
 }
 
 // Makes the garden again once its window or its browser is gone: a new window
@@ -344,7 +352,7 @@ void rebuild() {
     // must not loop: the fourth loss in a row ends the program, once.
     if (rebuilds > 3) return;
     if (rebuilds++ == 3) {
-        fail(L"无法启动花园显示窗口。");
+        fail(cannotStart);
         return;
     }
     if (gone) {
@@ -352,8 +360,7 @@ void rebuild() {
         onWall = false;
     }
     hangs = 0;
-    auto done = adopt(new ControllerDone(setup));
-    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(L"无法创建桌面窗口。");
+    askController();
 }
 
 // True while the garden window exists. The shell takes it down with its
@@ -377,10 +384,10 @@ void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DW
 
 void trayMenu() {
     HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, 1, L"种下今天");
-    AppendMenuW(menu, MF_STRING, 2, L"花园菜单");
-    AppendMenuW(menu, MF_STRING, 3, L"回到壁纸");
-    AppendMenuW(menu, MF_STRING, 4, L"退出 Verdalune");
+    AppendMenuW(menu, MF_STRING, plantItem, L"种下今天");
+    AppendMenuW(menu, MF_STRING, menuItem, L"花园菜单");
+    AppendMenuW(menu, MF_STRING, wallItem, L"回到壁纸");
+    AppendMenuW(menu, MF_STRING, quitItem, L"退出 Verdalune");
     POINT cursor{};
     GetCursorPos(&cursor);
     // Without the foreground the menu would not close on a click elsewhere.
@@ -388,11 +395,10 @@ void trayMenu() {
     int choice = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
     DestroyMenu(menu);
     switch (choice) {
-    case 0: break;
-    case 1: command(L"plant"); break;
-    case 2: command(L"menu"); break;
-    case 4: quit(0); break;
-    default: command(L"wall"); break;
+    case plantItem: command(L"plant"); break;
+    case menuItem: command(L"menu"); break;
+    case wallItem: command(L"wall"); break;
+    case quitItem: quit(0); break;
     }
 }
 
@@ -450,13 +456,23 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// The COM apartment of the thread, left when it goes out of scope.
+struct Apartment {
+    Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~Apartment() { CoUninitialize(); }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+};
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Declared first, so released last, after the apartment and the mutex.
+    ComPtr<EnvironmentDone> created;
     // Before anything else, so that a second start changes nothing.
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\VerdaluneDesktopGarden");
+    std::unique_ptr<void, decltype(&CloseHandle)> mutex{CreateMutexW(nullptr, FALSE, L"Local\\VerdaluneDesktopGarden"), CloseHandle};
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
 
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Apartment apartment;
 
     std::vector<wchar_t> path(32768);
     GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -497,9 +513,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     CoTaskMemFree(local);
     fs::create_directories(data, error);
 
-    auto created = adopt(new EnvironmentDone(onEnvironment));
-    if (FAILED(CreateCoreWebView2EnvironmentWithOptions(nullptr, data.c_str(), nullptr, created.Get())))
-        fail(L"请安装 Microsoft Edge WebView2 Runtime，再启动 Verdalune。");
+    created = adopt(new EnvironmentDone(onEnvironment));
+    if (FAILED(CreateCoreWebView2EnvironmentWithOptions(nullptr, data.c_str(), nullptr, created.Get()))) fail(installRuntime);
 
     MSG message{};
     BOOL got;
@@ -515,10 +530,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         controller.Reset();
     }
     environment.Reset();
-    UnhookWinEvent(watch);
-    CoUninitialize();
-    CloseHandle(mutex);
-    int code = got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));
-    created.Reset();
-    return code;
+    watch.reset();
+    // The apartment, the mutex and then `created` go as they leave scope.
+    return got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));
 }
