@@ -226,14 +226,7 @@ LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 void openControl() {
-    if (!state.control) {
-        WNDCLASSW type{};
-        type.lpfnWndProc = controlProc;
-        type.hInstance = state.module;
-        type.lpszClassName = L"FakeWebView2Control";
-        RegisterClassW(&type);
-        state.control = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
-    }
+    if (!state.control) state.control = slots::messageWindow(state.module, L"FakeWebView2Control", controlProc);
     // Every record starts with it, also a new one after a report.
     if (!state.dirty) record("control " + hex(state.control));
 }
@@ -507,11 +500,7 @@ extern "C" void WINAPI FakeWebView2Finish() { report(); }
 extern "C" void WINAPI NotForRelease() {}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        state.module = instance;
-        buildVtables();
-        DisableThreadLibraryCalls(instance);
-    }
+    if (reason == DLL_PROCESS_ATTACH) slots::loaded(instance, state.module, buildVtables);
     if (reason == DLL_PROCESS_DETACH) report();
     return TRUE;
 }

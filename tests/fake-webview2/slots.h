@@ -200,6 +200,26 @@ struct Objects {
     }
 };
 
+// What both DLLs do when loaded: keep their module for the window class they
+// register, and fill their vtables before any object can be made.
+inline void loaded(HINSTANCE instance, HINSTANCE& module, void (*buildVtables)()) {
+    module = instance;
+    buildVtables();
+    DisableThreadLibraryCalls(instance);
+}
+
+// A message-only window on the calling thread: what is posted to it arrives
+// through the program's message loop, as the real runtime's completions and
+// events do.
+inline HWND messageWindow(HINSTANCE module, const wchar_t* name, WNDPROC proc) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = proc;
+    type.hInstance = module;
+    type.lpszClassName = name;
+    RegisterClassW(&type);
+    return CreateWindowExW(0, name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
+}
+
 // Invoke is slot 3 of every handler.
 template <class A, class B>
 HRESULT invoke(IUnknown* handler, A a, B b) {

@@ -788,14 +788,7 @@ bool connect() {
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const wchar_t* browserFolder, const wchar_t* userDataFolder, void*,
                                                                          IUnknown* handler) {
     if (!handler) return E_INVALIDARG;
-    if (!state.tasks) {
-        WNDCLASSW type{};
-        type.lpfnWndProc = tasksProc;
-        type.hInstance = state.module;
-        type.lpszClassName = L"PreviewWebView2Tasks";
-        RegisterClassW(&type);
-        state.tasks = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
-    }
+    if (!state.tasks) state.tasks = slots::messageWindow(state.module, L"PreviewWebView2Tasks", tasksProc);
 
     std::wstring folder = userDataFolder ? userDataFolder : L"";
     if (folder.empty()) {
@@ -822,10 +815,6 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
 extern "C" void WINAPI NotForRelease() {}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        state.module = instance;
-        buildVtables();
-        DisableThreadLibraryCalls(instance);
-    }
+    if (reason == DLL_PROCESS_ATTACH) slots::loaded(instance, state.module, buildVtables);
     return TRUE;
 }
