@@ -24,7 +24,7 @@
 
 namespace {
 
-using slots::copy, slots::hex, slots::invoke, slots::slot, slots::utf8, slots::variable;
+using slots::copy, slots::hex, slots::invoke, slots::quoted, slots::slot, slots::utf8, slots::variable;
 using slots::Kind;
 using enum slots::Kind;
 
@@ -102,16 +102,6 @@ void record(const std::string& line) {
 }
 
 bool failing(std::string_view mode) { return state.fail == mode; }
-
-std::wstring quoted(std::wstring_view text) {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        if (c == L'"' || c == L'\\') out += L'\\';
-        if (c < 0x20) out += L"\\u00", out += L"0123456789abcdef"[c >> 4], out += L"0123456789abcdef"[c & 15];
-        else out += c;
-    }
-    return out + L"\"";
-}
 
 // Runs a task later from the caller's message loop, never inside the call
 // that asked for it.

@@ -256,6 +256,17 @@ inline std::wstring variable(const wchar_t* name) {
     return value;
 }
 
+// A web message posted as a string, as JSON.
+inline std::wstring quoted(std::wstring_view text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        if (c == L'"' || c == L'\\') out += L'\\';
+        if (c < 0x20) out += L"\\u00", out += L"0123456789abcdef"[c >> 4], out += L"0123456789abcdef"[c & 15];
+        else out += c;
+    }
+    return out + L"\"";
+}
+
 // A string handed out to the program, which frees it with CoTaskMemFree.
 inline wchar_t* copy(std::wstring_view text) {
     auto* out = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));

@@ -706,17 +706,7 @@ HRESULT STDMETHODCALLTYPE putCancel(Object* self, BOOL cancel) {
 
 HRESULT STDMETHODCALLTYPE getJson(Object* self, wchar_t** out) {
     if (!out) return E_POINTER;
-    std::wstring json = self->text;
-    if (self->isString) {
-        json = L"\"";
-        for (wchar_t c : self->text) {
-            if (c == L'"' || c == L'\\') json += L'\\';
-            if (c < 0x20) json += L"\\u00", json += L"0123456789abcdef"[c >> 4], json += L"0123456789abcdef"[c & 15];
-            else json += c;
-        }
-        json += L'"';
-    }
-    *out = slots::copy(json);
+    *out = slots::copy(self->isString ? slots::quoted(self->text) : self->text);
     return S_OK;
 }
 
