@@ -24,12 +24,12 @@
 
 namespace {
 
-using slots::copy, slots::hex, slots::invoke, slots::slot, slots::utf8, slots::variable;
+using slots::copy, slots::hex, slots::invoke, slots::quoted, slots::slot, slots::utf8, slots::variable;
+using slots::Kind;
+using enum slots::Kind;
 
-enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailureArgs, Settings, NewWindowArgs };
 constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args", "failure-args",
                                     "settings", "new-window-args"};
-constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4, slots::settingsSlots, 11};
 
 enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived, ProcessFailed, NewWindow };
 constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received", "process-failed",
@@ -38,30 +38,7 @@ constexpr const char* roleName[] = {"environment-done", "controller-done", "navi
 // What the runtime answers on a closed controller and its view.
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
-struct Interface {
-    Kind kind;
-    const char* name;
-    GUID iid;
-};
-const Interface interfaces[] = {
-    {Environment, "ICoreWebView2Environment", slots::iidEnvironment},
-    {Controller, "ICoreWebView2Controller", slots::iidController},
-    {View, "ICoreWebView2_3", slots::iidView3},
-    {View, "ICoreWebView2_2", slots::iidView2},
-    {View, "ICoreWebView2", slots::iidView},
-    {NavigationArgs, "ICoreWebView2NavigationStartingEventArgs", slots::iidNavigationArgs},
-    {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs", slots::iidMessageArgs},
-    {FailureArgs, "ICoreWebView2ProcessFailedEventArgs", slots::iidProcessFailedArgs},
-    {NewWindowArgs, "ICoreWebView2NewWindowRequestedEventArgs", slots::iidNewWindowArgs},
-    {Settings, "ICoreWebView2Settings", slots::iidSettings[0]},
-    {Settings, "ICoreWebView2Settings2", slots::iidSettings[1]},
-    {Settings, "ICoreWebView2Settings3", slots::iidSettings[2]},
-    {Settings, "ICoreWebView2Settings4", slots::iidSettings[3]},
-    {Settings, "ICoreWebView2Settings5", slots::iidSettings[4]},
-    {Settings, "ICoreWebView2Settings6", slots::iidSettings[5]},
-};
-
-void* vtables[8][73];
+slots::Vtables vtables;
 
 struct Object {
     explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
@@ -125,16 +102,6 @@ void record(const std::string& line) {
 }
 
 bool failing(std::string_view mode) { return state.fail == mode; }
-
-std::wstring quoted(std::wstring_view text) {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        if (c == L'"' || c == L'\\') out += L'\\';
-        if (c < 0x20) out += L"\\u00", out += L"0123456789abcdef"[c >> 4], out += L"0123456789abcdef"[c & 15];
-        else out += c;
-    }
-    return out + L"\"";
-}
 
 // Runs a task later from the caller's message loop, never inside the call
 // that asked for it.
@@ -249,24 +216,16 @@ LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 void openControl() {
-    if (!state.control) {
-        WNDCLASSW type{};
-        type.lpfnWndProc = controlProc;
-        type.hInstance = state.module;
-        type.lpszClassName = L"FakeWebView2Control";
-        RegisterClassW(&type);
-        state.control = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
-    }
+    if (!state.control) state.control = slots::messageWindow(state.module, L"FakeWebView2Control", controlProc);
     // Every record starts with it, also a new one after a report.
     if (!state.dirty) record("control " + hex(state.control));
 }
 
-// Slots 0-2 of every object.
+// Slots 0-2 of every object, and the slots the program should not call.
 
-HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
-    const char* name = IsEqualIID(iid, IID_IUnknown) ? "IUnknown" : nullptr;
-    for (const Interface& known : interfaces)
-        if (known.kind == self->kind && IsEqualIID(iid, known.iid)) name = known.name;
+// What the view and its settings are asked for is recorded.
+bool has(Object* self, REFIID iid) {
+    const char* name = slots::interfaceName(self->kind, iid);
     if (self->kind == View || self->kind == Settings) {
         wchar_t guid[40];
         StringFromGUID2(iid, guid, 40);
@@ -276,27 +235,15 @@ HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
         std::string_view known = name ? name : "";
         if (known.starts_with("ICoreWebView2Settings") && known > "ICoreWebView2Settings2" && failing("settings-old")) name = nullptr;
     }
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!name) return E_NOINTERFACE;
-    InterlockedIncrement(&self->refs);
-    *out = self;
-    return S_OK;
+    return name != nullptr;
 }
 
-ULONG STDMETHODCALLTYPE addRef(Object* self) { return static_cast<ULONG>(InterlockedIncrement(&self->refs)); }
 // "gone" tells the order in which the program lets go of what it held.
-ULONG STDMETHODCALLTYPE release(Object* self) {
-    LONG left = InterlockedDecrement(&self->refs);
-    if (left == 0) record(std::string("gone ") + kindName[self->kind]);
-    return static_cast<ULONG>(left);
-}
+void gone(Object* self) { record(std::string("gone ") + kindName[self->kind]); }
 
-template <Kind K, size_t S>
-HRESULT STDMETHODCALLTYPE unexpected(Object*) {
-    record(std::string("unexpected ") + kindName[K] + ' ' + std::to_string(S));
-    return E_NOTIMPL;
-}
+void unexpected(Kind kind, size_t at) { record(std::string("unexpected ") + kindName[kind] + ' ' + std::to_string(at)); }
+
+using Objects = slots::Objects<Object, has, gone, unexpected>;
 
 // ICoreWebView2Environment
 
@@ -477,42 +424,20 @@ HRESULT STDMETHODCALLTYPE tryGetString(Object* self, wchar_t** out) {
     return S_OK;
 }
 
-template <Kind K>
-void fill() {
-    slots::fill<slotCount[K]>(vtables[K], [](auto s) { return slot(&unexpected<K, decltype(s)::value>); });
-    vtables[K][0] = slot(queryInterface);
-    vtables[K][1] = slot(addRef);
-    vtables[K][2] = slot(release);
-}
-
 void buildVtables() {
-    fill<Environment>(), fill<Controller>(), fill<View>(), fill<NavigationArgs>(), fill<MessageArgs>(), fill<FailureArgs>();
-    fill<Settings>(), fill<NewWindowArgs>();
+    Objects::build(vtables, {.createController = createController,
+                             .putBounds = putBounds, .moveFocus = moveFocus, .close = closeController, .getView = getView,
+                             .getSettings = getSettings, .navigate = navigate, .addNavigationStarting = addNavigationStarting,
+                             .addProcessFailed = addProcessFailed, .executeScript = executeScript, .reload = reload,
+                             .addWebMessageReceived = addWebMessageReceived, .addNewWindowRequested = addNewWindowRequested,
+                             .mapFolder = mapFolder,
+                             .getUri = getUri, .putCancel = putCancel,
+                             .getJson = getJson, .tryGetString = tryGetString,
+                             .getFailureKind = getFailureKind,
+                             .getNewWindowUri = getUri, .putNewWindow = putNewWindow, .putHandled = putHandled});
     [&]<size_t... P>(std::index_sequence<P...>) {
         ((vtables[Settings][4 + 2 * P] = slot(&putSetting<4 + 2 * P>)), ...);
     }(std::make_index_sequence<15>{});
-    vtables[View][3] = slot(getSettings);
-    vtables[View][44] = slot(addNewWindowRequested);
-    vtables[NewWindowArgs][3] = slot(getUri);
-    vtables[NewWindowArgs][4] = slot(putNewWindow);
-    vtables[NewWindowArgs][6] = slot(putHandled);
-    vtables[Environment][3] = slot(createController);
-    vtables[Controller][6] = slot(putBounds);
-    vtables[Controller][12] = slot(moveFocus);
-    vtables[Controller][24] = slot(closeController);
-    vtables[Controller][25] = slot(getView);
-    vtables[View][5] = slot(navigate);
-    vtables[View][7] = slot(addNavigationStarting);
-    vtables[View][25] = slot(addProcessFailed);
-    vtables[View][31] = slot(reload);
-    vtables[View][29] = slot(executeScript);
-    vtables[View][34] = slot(addWebMessageReceived);
-    vtables[View][71] = slot(mapFolder);
-    vtables[NavigationArgs][3] = slot(getUri);
-    vtables[NavigationArgs][8] = slot(putCancel);
-    vtables[MessageArgs][4] = slot(getJson);
-    vtables[MessageArgs][5] = slot(tryGetString);
-    vtables[FailureArgs][3] = slot(getFailureKind);
 }
 
 // Ends a record: what the program still holds, and what our last Release of
@@ -565,11 +490,7 @@ extern "C" void WINAPI FakeWebView2Finish() { report(); }
 extern "C" void WINAPI NotForRelease() {}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        state.module = instance;
-        buildVtables();
-        DisableThreadLibraryCalls(instance);
-    }
+    if (reason == DLL_PROCESS_ATTACH) slots::loaded(instance, state.module, buildVtables);
     if (reason == DLL_PROCESS_DETACH) report();
     return TRUE;
 }

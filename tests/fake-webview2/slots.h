@@ -44,6 +44,43 @@ constexpr const char* settingNames[] = {
 };
 constexpr size_t settingsSlots = 33;
 
+// The kinds of object our runtimes make, each with a vtable of its own.
+enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailureArgs, Settings, NewWindowArgs, kinds };
+constexpr size_t slotCount[kinds] = {8, 26, 73, 10, 6, 4, settingsSlots, 11};
+using Vtables = void* [kinds][73];
+
+struct Interface {
+    Kind kind;
+    const char* name;
+    GUID iid;
+};
+const Interface interfaces[] = {
+    {Environment, "ICoreWebView2Environment", iidEnvironment},
+    {Controller, "ICoreWebView2Controller", iidController},
+    {View, "ICoreWebView2_3", iidView3},
+    {View, "ICoreWebView2_2", iidView2},
+    {View, "ICoreWebView2", iidView},
+    {NavigationArgs, "ICoreWebView2NavigationStartingEventArgs", iidNavigationArgs},
+    {MessageArgs, "ICoreWebView2WebMessageReceivedEventArgs", iidMessageArgs},
+    {FailureArgs, "ICoreWebView2ProcessFailedEventArgs", iidProcessFailedArgs},
+    {NewWindowArgs, "ICoreWebView2NewWindowRequestedEventArgs", iidNewWindowArgs},
+    {Settings, "ICoreWebView2Settings", iidSettings[0]},
+    {Settings, "ICoreWebView2Settings2", iidSettings[1]},
+    {Settings, "ICoreWebView2Settings3", iidSettings[2]},
+    {Settings, "ICoreWebView2Settings4", iidSettings[3]},
+    {Settings, "ICoreWebView2Settings5", iidSettings[4]},
+    {Settings, "ICoreWebView2Settings6", iidSettings[5]},
+};
+
+// The name of the interface that iid asks an object of this kind for, or null
+// if it has none such.
+inline const char* interfaceName(Kind kind, REFIID iid) {
+    const char* name = IsEqualIID(iid, IID_IUnknown) ? "IUnknown" : nullptr;
+    for (const Interface& known : interfaces)
+        if (known.kind == kind && IsEqualIID(iid, known.iid)) name = known.name;
+    return name;
+}
+
 template <class F>
 void* slot(F function) {
     return reinterpret_cast<void*>(function);
@@ -56,6 +93,131 @@ void fill(void** table, Stub stubFor) {
     [&]<size_t... S>(std::index_sequence<S...>) {
         ((table[S] = stubFor(std::integral_constant<size_t, S>{})), ...);
     }(std::make_index_sequence<N>{});
+}
+
+// The methods a runtime answers, each put at its published slot by
+// Objects::build; one left null is answered by the stub.
+template <class Object>
+struct Methods {
+    template <class... A>
+    using Method = HRESULT(STDMETHODCALLTYPE*)(Object*, A...);
+    // ICoreWebView2Environment
+    Method<HWND, IUnknown*> createController{};
+    // ICoreWebView2Controller
+    Method<RECT> putBounds{};
+    Method<int> moveFocus{};
+    Method<> close{};
+    Method<Object**> getView{};
+    // ICoreWebView2 to ICoreWebView2_3
+    Method<Object**> getSettings{};
+    Method<const wchar_t*> navigate{};
+    Method<IUnknown*, INT64*> addNavigationStarting{}, addProcessFailed{};
+    Method<const wchar_t*, IUnknown*> executeScript{};
+    Method<> reload{};
+    Method<IUnknown*, INT64*> addWebMessageReceived{}, addNewWindowRequested{};
+    Method<const wchar_t*, const wchar_t*, int> mapFolder{};
+    // ICoreWebView2NavigationStartingEventArgs
+    Method<wchar_t**> getUri{};
+    Method<BOOL> putCancel{};
+    // ICoreWebView2WebMessageReceivedEventArgs
+    Method<wchar_t**> getJson{}, tryGetString{};
+    // ICoreWebView2ProcessFailedEventArgs
+    Method<int*> getFailureKind{};
+    // ICoreWebView2NewWindowRequestedEventArgs
+    Method<wchar_t**> getNewWindowUri{};
+    Method<void*> putNewWindow{};
+    Method<BOOL> putHandled{};
+};
+
+// Slots 0-2 of a runtime's objects, a stub for each slot it does not answer,
+// and the vtables that hold them. An Object has vtbl, kind and refs, the
+// program's references. What differs between runtimes comes in as functions:
+// has(self, iid), whether the object answers iid (it may record the question);
+// gone(self), when the last reference goes; unexpected(kind, slot), before a
+// call to a slot the runtime does not answer fails with E_NOTIMPL.
+template <class Object, auto has, auto gone, auto unexpected>
+struct Objects {
+    static HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
+        bool known = has(self, iid);
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!known) return E_NOINTERFACE;
+        InterlockedIncrement(&self->refs);
+        *out = self;
+        return S_OK;
+    }
+
+    static ULONG STDMETHODCALLTYPE addRef(Object* self) { return static_cast<ULONG>(InterlockedIncrement(&self->refs)); }
+
+    static ULONG STDMETHODCALLTYPE release(Object* self) {
+        LONG left = InterlockedDecrement(&self->refs);
+        if (left == 0) gone(self);
+        return static_cast<ULONG>(left);
+    }
+
+    template <Kind K, size_t S>
+    static HRESULT STDMETHODCALLTYPE stub(Object*) {
+        unexpected(K, S);
+        return E_NOTIMPL;
+    }
+
+    template <Kind K>
+    static void stubs(void** table) {
+        fill<slotCount[K]>(table, [](auto s) { return slot(&stub<K, decltype(s)::value>); });
+        table[0] = slot(queryInterface);
+        table[1] = slot(addRef);
+        table[2] = slot(release);
+    }
+
+    // Settings are left to the runtime: it puts its own at slots 4 to 32.
+    static void build(Vtables& vtables, const Methods<Object>& m) {
+        [&]<size_t... K>(std::index_sequence<K...>) { (stubs<Kind(K)>(vtables[K]), ...); }(std::make_index_sequence<kinds>{});
+        auto put = [&](Kind kind, size_t at, auto method) {
+            if (method) vtables[kind][at] = slot(method);
+        };
+        put(Environment, 3, m.createController);
+        put(Controller, 6, m.putBounds);
+        put(Controller, 12, m.moveFocus);
+        put(Controller, 24, m.close);
+        put(Controller, 25, m.getView);
+        put(View, 3, m.getSettings);
+        put(View, 5, m.navigate);
+        put(View, 7, m.addNavigationStarting);
+        put(View, 25, m.addProcessFailed);
+        put(View, 29, m.executeScript);
+        put(View, 31, m.reload);
+        put(View, 34, m.addWebMessageReceived);
+        put(View, 44, m.addNewWindowRequested);
+        put(View, 71, m.mapFolder);
+        put(NavigationArgs, 3, m.getUri);
+        put(NavigationArgs, 8, m.putCancel);
+        put(MessageArgs, 4, m.getJson);
+        put(MessageArgs, 5, m.tryGetString);
+        put(FailureArgs, 3, m.getFailureKind);
+        put(NewWindowArgs, 3, m.getNewWindowUri);
+        put(NewWindowArgs, 4, m.putNewWindow);
+        put(NewWindowArgs, 6, m.putHandled);
+    }
+};
+
+// What both DLLs do when loaded: keep their module for the window class they
+// register, and fill their vtables before any object can be made.
+inline void loaded(HINSTANCE instance, HINSTANCE& module, void (*buildVtables)()) {
+    module = instance;
+    buildVtables();
+    DisableThreadLibraryCalls(instance);
+}
+
+// A message-only window on the calling thread: what is posted to it arrives
+// through the program's message loop, as the real runtime's completions and
+// events do.
+inline HWND messageWindow(HINSTANCE module, const wchar_t* name, WNDPROC proc) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = proc;
+    type.hInstance = module;
+    type.lpszClassName = name;
+    RegisterClassW(&type);
+    return CreateWindowExW(0, name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
 }
 
 // Invoke is slot 3 of every handler.
@@ -92,6 +254,17 @@ inline std::wstring variable(const wchar_t* name) {
     std::wstring value(32768, L'\0');
     value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
     return value;
+}
+
+// A web message posted as a string, as JSON.
+inline std::wstring quoted(std::wstring_view text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        if (c == L'"' || c == L'\\') out += L'\\';
+        if (c < 0x20) out += L"\\u00", out += L"0123456789abcdef"[c >> 4], out += L"0123456789abcdef"[c & 15];
+        else out += c;
+    }
+    return out + L"\"";
 }
 
 // A string handed out to the program, which frees it with CoTaskMemFree.

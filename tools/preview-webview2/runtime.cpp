@@ -28,10 +28,10 @@
 namespace {
 
 using slots::slot, slots::utf8, slots::wide;
+using slots::Kind;
+using enum slots::Kind;
 
-enum Kind { Environment, Controller, View, NavigationArgs, MessageArgs, FailedArgs, Settings };
-constexpr size_t slotCount[] = {8, 26, 73, 10, 6, 4, slots::settingsSlots};
-void* vtables[7][73];
+slots::Vtables vtables;
 
 // New windows are never opened here (the page side closes any), so their
 // handler is held but never called.
@@ -221,7 +221,21 @@ void raise(Role role, Object* args) {
     }
 }
 
-void releaseObject(Object* object);
+// ---- slots 0-2 ----
+
+bool has(Object* self, REFIID iid) { return slots::interfaceName(self->kind, iid) != nullptr; }
+
+// The environment, controller and view live as long as the process; event
+// arguments go with their last reference.
+void gone(Object* self) {
+    if (self->kind >= NavigationArgs) delete self;
+}
+
+void unexpected(Kind, size_t) {}
+
+using Objects = slots::Objects<Object, has, gone, unexpected>;
+
+void releaseObject(Object* object) { Objects::release(object); }
 
 void finishEnvironment(HRESULT result) {
     IUnknown* done = std::exchange(state.environmentDone, nullptr);
@@ -279,7 +293,7 @@ void onLost() {
     if (state.pendingController) return controllerReady();
     if (known) return;
     if (state.closed) return;
-    Object* args = make(FailedArgs);
+    Object* args = make(FailureArgs);
     raise(ProcessFailed, args);
     releaseObject(args);
     // The view is closed now: a new controller, or a new environment, brings it back.
@@ -551,43 +565,6 @@ void showMirror() {
     InvalidateRect(state.mirror, nullptr, FALSE);
 }
 
-// ---- slots 0-2 ----
-
-HRESULT STDMETHODCALLTYPE queryInterface(Object* self, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    bool known = IsEqualIID(iid, IID_IUnknown);
-    switch (self->kind) {
-    case Environment: known |= IsEqualIID(iid, slots::iidEnvironment); break;
-    case Controller: known |= IsEqualIID(iid, slots::iidController); break;
-    case View: known |= IsEqualIID(iid, slots::iidView) || IsEqualIID(iid, slots::iidView2) || IsEqualIID(iid, slots::iidView3); break;
-    case NavigationArgs: known |= IsEqualIID(iid, slots::iidNavigationArgs); break;
-    case MessageArgs: known |= IsEqualIID(iid, slots::iidMessageArgs); break;
-    case FailedArgs: known |= IsEqualIID(iid, slots::iidProcessFailedArgs); break;
-    case Settings:
-        for (const GUID& each : slots::iidSettings) known |= IsEqualIID(iid, each) != 0;
-        break;
-    }
-    if (!known) return E_NOINTERFACE;
-    InterlockedIncrement(&self->refs);
-    *out = self;
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE addRef(Object* self) { return static_cast<ULONG>(InterlockedIncrement(&self->refs)); }
-
-// The environment, controller and view live as long as the process; event
-// arguments go with their last reference.
-ULONG STDMETHODCALLTYPE release(Object* self) {
-    LONG left = InterlockedDecrement(&self->refs);
-    if (left == 0 && self->kind >= NavigationArgs) delete self;
-    return static_cast<ULONG>(left);
-}
-
-void releaseObject(Object* object) { release(object); }
-
-HRESULT STDMETHODCALLTYPE notImplemented(Object*) { return E_NOTIMPL; }
-
 // ---- ICoreWebView2Environment ----
 
 HRESULT STDMETHODCALLTYPE createController(Object* self, HWND parent, IUnknown* handler) {
@@ -729,17 +706,7 @@ HRESULT STDMETHODCALLTYPE putCancel(Object* self, BOOL cancel) {
 
 HRESULT STDMETHODCALLTYPE getJson(Object* self, wchar_t** out) {
     if (!out) return E_POINTER;
-    std::wstring json = self->text;
-    if (self->isString) {
-        json = L"\"";
-        for (wchar_t c : self->text) {
-            if (c == L'"' || c == L'\\') json += L'\\';
-            if (c < 0x20) json += L"\\u00", json += L"0123456789abcdef"[c >> 4], json += L"0123456789abcdef"[c & 15];
-            else json += c;
-        }
-        json += L'"';
-    }
-    *out = slots::copy(json);
+    *out = slots::copy(self->isString ? slots::quoted(self->text) : self->text);
     return S_OK;
 }
 
@@ -757,34 +724,17 @@ HRESULT STDMETHODCALLTYPE getFailedKind(Object*, int* kind) {
     return S_OK;
 }
 
+// Nothing the program should not call is recorded here: it fails with E_NOTIMPL.
 void buildVtables() {
-    for (size_t k = 0; k < 7; ++k) {
-        for (size_t s = 0; s < slotCount[k]; ++s) vtables[k][s] = slot(notImplemented);
-        vtables[k][0] = slot(queryInterface);
-        vtables[k][1] = slot(addRef);
-        vtables[k][2] = slot(release);
-    }
-    vtables[Environment][3] = slot(createController);
-    vtables[Controller][6] = slot(putBounds);
-    vtables[Controller][12] = slot(moveFocus);
-    vtables[Controller][24] = slot(closeController);
-    vtables[Controller][25] = slot(getView);
-    vtables[View][5] = slot(navigate);
-    vtables[View][7] = slot(addHandler<NavigationStarting>);
-    vtables[View][25] = slot(addHandler<ProcessFailed>);
-    vtables[View][29] = slot(executeScript);
-    vtables[View][34] = slot(addHandler<MessageReceived>);
-    vtables[View][71] = slot(mapFolder);
-    vtables[View][3] = slot(getSettings);
-    vtables[View][44] = slot(addHandler<NewWindow>);
+    Objects::build(vtables, {.createController = createController, .putBounds = putBounds, .moveFocus = moveFocus,
+                             .close = closeController, .getView = getView, .getSettings = getSettings, .navigate = navigate,
+                             .addNavigationStarting = addHandler<NavigationStarting>, .addProcessFailed = addHandler<ProcessFailed>,
+                             .executeScript = executeScript, .addWebMessageReceived = addHandler<MessageReceived>,
+                             .addNewWindowRequested = addHandler<NewWindow>, .mapFolder = mapFolder, .getUri = getUri,
+                             .putCancel = putCancel, .getJson = getJson, .tryGetString = tryGetString, .getFailureKind = getFailedKind});
     for (size_t s = 4; s < slots::settingsSlots; s += 2) vtables[Settings][s] = slot(acceptSetting);
     vtables[Settings][18] = slot(putZoom);
     vtables[Settings][24] = slot(putBrowserKeys);
-    vtables[NavigationArgs][3] = slot(getUri);
-    vtables[NavigationArgs][8] = slot(putCancel);
-    vtables[MessageArgs][4] = slot(getJson);
-    vtables[MessageArgs][5] = slot(tryGetString);
-    vtables[FailedArgs][3] = slot(getFailedKind);
 }
 
 // The controller completion, from the loop.
@@ -828,14 +778,7 @@ bool connect() {
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const wchar_t* browserFolder, const wchar_t* userDataFolder, void*,
                                                                          IUnknown* handler) {
     if (!handler) return E_INVALIDARG;
-    if (!state.tasks) {
-        WNDCLASSW type{};
-        type.lpfnWndProc = tasksProc;
-        type.hInstance = state.module;
-        type.lpszClassName = L"PreviewWebView2Tasks";
-        RegisterClassW(&type);
-        state.tasks = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, state.module, nullptr);
-    }
+    if (!state.tasks) state.tasks = slots::messageWindow(state.module, L"PreviewWebView2Tasks", tasksProc);
 
     std::wstring folder = userDataFolder ? userDataFolder : L"";
     if (folder.empty()) {
@@ -862,10 +805,6 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
 extern "C" void WINAPI NotForRelease() {}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        state.module = instance;
-        buildVtables();
-        DisableThreadLibraryCalls(instance);
-    }
+    if (reason == DLL_PROCESS_ATTACH) slots::loaded(instance, state.module, buildVtables);
     return TRUE;
 }
