@@ -286,7 +286,7 @@ TEST_CASE("a worker the shell moves after a display change gets the garden place
 // watched from another thread while it happens.
 TEST_CASE("display changes and taskbar restarts on the wall never hide or move the garden") {
     Garden garden;
-    HWND view = garden.app.view, worker = garden.shell.worker;
+    HWND view = garden.app.view, home = garden.shell.place();
     RECT place = screenRect(view);
     std::atomic<bool> done{false};
     std::atomic<int> looks{0}, hidden{0}, away{0};
@@ -294,7 +294,7 @@ TEST_CASE("display changes and taskbar restarts on the wall never hide or move t
         joinDesktop();
         while (!done) {
             hidden += !IsWindowVisible(view);
-            away += parentOf(view) != worker;
+            away += parentOf(view) != home;
             ++looks;
         }
     });
