@@ -41,8 +41,6 @@ struct Host {
     }
 };
 
-HWND parentOf(HWND window) { return GetAncestor(window, GA_PARENT); }
-
 // The exit code of a quit request waiting in this thread's queue, if any.
 std::optional<WPARAM> quitRequest() {
     MSG message;

@@ -69,6 +69,8 @@ std::vector<HWND> childrenOf(HWND parent) {
     return children;
 }
 
+HWND parentOf(HWND window) { return GetAncestor(window, GA_PARENT); }
+
 std::wstring textOf(HWND window) {
     wchar_t text[512] = L"";
     GetWindowTextW(window, text, 512);
