@@ -2,14 +2,13 @@
 // its own, the stand-in runtime beside it, and a fake shell on the desktop.
 #include "fake.h"
 #include "harness.h"
+#include "host.h"
 
 #include <fstream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr UINT trayMessage = WM_APP + 1;
 
 // Windows of the program's class on the test desktop.
 int gardenWindows() {
