@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string hex(HWND window) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
-    return text;
-}
-
 // Handles a process holds, from the system's handle table (Wine answers
 // GetProcessHandleCount and GetGuiResources with 0).
 size_t handlesOf(DWORD process) {

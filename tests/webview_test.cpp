@@ -34,8 +34,6 @@ TEST_CASE("set-up serves the site under the virtual host and guards before navig
         CHECK(index < lines.size());
         return index;
     };
-    char parent[32];
-    snprintf(parent, sizeof parent, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(garden.app.view)));
     RECT client{};
     GetClientRect(garden.app.view, &client);
     char bounds[64];
@@ -43,7 +41,7 @@ TEST_CASE("set-up serves the site under the virtual host and guards before navig
 
     size_t steps[] = {
         at("start browser=null data=" + utf8(userDataFolder().wstring()) + " options=null"),
-        at(std::string("controller parent=") + parent),
+        at("controller parent=" + hex(garden.app.view)),
         at("view"),
         at("query ICoreWebView2_3"),
         at("mapping host=verdalune.example folder=" + utf8((garden.app.folder / L"site").wstring()) + " kind=2"),

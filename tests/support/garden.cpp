@@ -10,6 +10,12 @@ size_t countOf(const std::vector<std::string>& lines, std::string_view prefix) {
     return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](auto& line) { return line.starts_with(prefix); }));
 }
 
+std::string hex(HWND window) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    return text;
+}
+
 void checkReleased(const fake::Record& record) {
     REQUIRE(record.waitFor("end"));
     for (auto& line : record.lines()) {

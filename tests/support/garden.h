@@ -13,6 +13,9 @@
 // Record lines that begin with prefix.
 size_t countOf(const std::vector<std::string>& lines, std::string_view prefix);
 
+// A window as the record names it.
+std::string hex(HWND window);
+
 // Every object of the runtime and every callback object of the program is
 // gone once the program has exited, and it called nothing it should not.
 void checkReleased(const fake::Record& record);
