@@ -5,7 +5,6 @@
 // and works the page through the runtime's window, as a person would.
 #include "fake.h"
 #include "harness.h"
-#include "host.h"
 #include "wire.h"
 
 #include <string>
@@ -88,12 +87,7 @@ struct Garden {
         PostMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     }
 
-    void trayItem(int index) {
-        PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
-        HWND menu = openMenu();
-        REQUIRE(menu);
-        chooseItem(menu, index);
-    }
+    void trayItem(int index) { chooseFromTray(app.owner, index); }
 
     Shell shell;
     App app;

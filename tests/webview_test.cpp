@@ -1,7 +1,6 @@
 // The browser control's set-up, its failures, the navigation guard and the
 // page bridge, end to end: the real program against the stand-in runtime.
 #include "garden.h"
-#include "host.h"
 
 #include <algorithm>
 
@@ -298,10 +297,7 @@ TEST_CASE("the tray menu and a close request send the page its mode words") {
                              "script window.moodMode('wall') handler=null"};
     for (int item = 0; item < 3; ++item) {
         CAPTURE(item);
-        PostMessageW(garden.app.owner, trayMessage, 1, item == 1 ? WM_LBUTTONUP : WM_RBUTTONUP);
-        HWND menu = openMenu();
-        REQUIRE(menu);
-        chooseItem(menu, item);
+        chooseFromTray(garden.app.owner, item, item == 1 ? WM_LBUTTONUP : WM_RBUTTONUP);
         CHECK(garden.record.waitFor(scripts[item]));
     }
     PostMessageW(garden.app.view, WM_CLOSE, 0, 0);
@@ -319,10 +315,7 @@ TEST_CASE("mode words are dropped while the runtime is still starting") {
     auto record = recordOf(app);
     REQUIRE(record.waitFor([](auto& lines) { return countOf(lines, "start ") == 1; }));
     for (int item = 0; item < 3; ++item) {
-        PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
-        HWND menu = openMenu();
-        REQUIRE(menu);
-        chooseItem(menu, item);
+        chooseFromTray(app.owner, item);
         REQUIRE(waitUntil([] { return !openMenu(0); }, 2000));
     }
     PostMessageW(app.view, WM_CLOSE, 0, 0);

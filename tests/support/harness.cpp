@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include "fake.h"
+#include "host.h"
 
 #include <shlobj.h>
 
@@ -192,6 +193,13 @@ void chooseItem(HWND menu, int index) {
 }
 
 void dismissMenu(HWND menu) { key(menu, VK_ESCAPE); }
+
+void chooseFromTray(HWND owner, int index, LPARAM button) {
+    PostMessageW(owner, trayMessage, 1, button);
+    HWND menu = openMenu();
+    REQUIRE(menu);
+    chooseItem(menu, index);
+}
 
 // ---- the program as a process ----
 

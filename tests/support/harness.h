@@ -70,6 +70,9 @@ HWND openMenu(int ms = 5000);
 // Chooses the item at index (0 = top) with the keyboard, or dismisses with Escape.
 void chooseItem(HWND menu, int index);
 void dismissMenu(HWND menu);
+// Opens the program's tray menu as a release of this button does, and
+// chooses the item at index.
+void chooseFromTray(HWND owner, int index, LPARAM button = WM_RBUTTONUP);
 
 // The address the program opens first.
 inline const std::string startAddress = "https://verdalune.example/garden/index.html";
