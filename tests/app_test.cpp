@@ -2,14 +2,13 @@
 // its own, the stand-in runtime beside it, and a fake shell on the desktop.
 #include "fake.h"
 #include "harness.h"
+#include "host.h"
 
 #include <fstream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr UINT trayMessage = WM_APP + 1;
 
 // Windows of the program's class on the test desktop.
 int gardenWindows() {
@@ -154,10 +153,7 @@ TEST_CASE("the tray menu quits with 0 and takes the icon away") {
     for (LPARAM mouse : std::initializer_list<LPARAM>{WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK, WM_MOUSEMOVE}) PostMessageW(app.owner, trayMessage, 1, mouse);
     CHECK_FALSE(openMenu(300));
 
-    PostMessageW(app.owner, trayMessage, 1, WM_LBUTTONUP);
-    menu = openMenu();
-    REQUIRE(menu);
-    chooseItem(menu, 3);
+    chooseFromTray(app.owner, 3, WM_LBUTTONUP);
     CHECK(app.exitCode() == DWORD(0));
     REQUIRE(shell.waitNotes(2));
     auto last = shell.notes().back();

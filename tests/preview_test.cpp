@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr UINT trayMessage = WM_APP + 1;
-
 // The page side's view of the page.
 struct Page {
     Page() {
@@ -89,12 +87,7 @@ struct Garden {
         PostMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     }
 
-    void trayItem(int index) {
-        PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
-        HWND menu = openMenu();
-        REQUIRE(menu);
-        chooseItem(menu, index);
-    }
+    void trayItem(int index) { chooseFromTray(app.owner, index); }
 
     Shell shell;
     App app;
@@ -166,7 +159,7 @@ TEST_CASE("a day planted from the tray goes back to the wall and is there after 
 
 TEST_CASE("in the real page the guard keeps an outside link out and the close request and Escape send the garden back") {
     Garden garden;
-    const std::string start = "\"https://verdalune.example/garden/index.html\"";
+    const std::string start = "\"" + startAddress + "\"";
     CHECK(garden.page.eval("window.stayed = true") == "true");
     CHECK(garden.page.eval("(() => { const a = document.createElement('a'); a.id = 'out'; a.href = 'https://example.com/elsewhere';"
                            " a.textContent = '外面'; a.style.cssText = 'position:fixed;left:200px;top:200px;padding:30px;"
@@ -241,7 +234,7 @@ TEST_CASE("in the editor the browser's keys change nothing and Alt+F4 sends the 
     // Only the modifiers themselves reached the page; no reload, no history, no zoom.
     CHECK(garden.page.eval("keysSeen") == "[\"Alt\",\"Control\",\"Shift\"]");
     CHECK(garden.page.eval("window.stayed") == "true");
-    CHECK(garden.page.eval("location.href") == "\"https://verdalune.example/garden/index.html\"");
+    CHECK(garden.page.eval("location.href") == "\"" + startAddress + "\"");
     CHECK(garden.page.eval("devicePixelRatio === 1 && visualViewport.scale === 1") == "true");
     CHECK(garden.page.eval("document.body.dataset.view") == "\"plant\"");
 

@@ -2,26 +2,11 @@
 // restarts, a replaced worker, dying browser processes, display changes. The
 // real program against the stand-in runtime and a fake shell; the test plays
 // the page, which posts "showWall" whenever it has loaded.
-#include "fake.h"
-#include "harness.h"
+#include "garden.h"
 
 #include <algorithm>
 
 namespace {
-
-const std::string loaded = "navigation https://verdalune.example/garden/index.html cancel=0";
-
-size_t countOf(const std::vector<std::string>& lines, std::string_view prefix) {
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](auto& line) { return line.starts_with(prefix); }));
-}
-
-std::string hex(HWND window) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
-    return text;
-}
-
-HWND parentOf(HWND window) { return GetAncestor(window, GA_PARENT); }
 
 // Handles a process holds, from the system's handle table (Wine answers
 // GetProcessHandleCount and GetGuiResources with 0).
@@ -64,61 +49,13 @@ size_t windowsOf(DWORD process) {
     return count.n;
 }
 
-// The program with its page loaded and on the wall of a fake shell.
-struct Garden {
-    explicit Garden(Shell::Layout layout = Shell::win11) : shell(layout), record(app.log.wstring()) {
-        REQUIRE(app.windows());
-        REQUIRE(pages(1));
-        control = record.control();
-        page(L"showWall");
-        REQUIRE(parentOf(app.view) == shell.place());
-    }
-
-    // Waits until the start page has been navigated to n times in all.
-    bool pages(size_t n) {
-        return record.waitFor([&](auto& lines) { return static_cast<size_t>(std::count(lines.begin(), lines.end(), loaded)) >= n; });
-    }
-
-    // The page posts a message; returns once the program has handled it.
-    void page(const wchar_t* text) { raise(fake::messageString, text, "message-done"); }
-
-    // The runtime reports a process failure of this kind.
-    void failure(int kind) { raise(fake::processFailed, std::to_wstring(kind), "failure-done "); }
-
-    void raise(int what, const std::wstring& text, std::string_view done) {
-        size_t before = countOf(record.lines(), done);
-        REQUIRE(fake::drive(control, what, text));
-        REQUIRE(record.waitFor([&](auto& lines) { return countOf(lines, done) > before; }));
-    }
-
-    size_t count(std::string_view prefix) { return countOf(record.lines(), prefix); }
-    HWND garden() { return findWindow(L"VerdaluneGardenWindow", L"Verdalune 情绪花园"); }
-
-    // Quits and checks that the runtime got every reference back.
-    void quit() {
-        PostMessageW(app.owner, WM_CLOSE, 0, 0);
-        CHECK(app.exitCode() == DWORD(0));
-        REQUIRE(record.waitFor("end"));
-        for (auto& line : record.lines()) {
-            CAPTURE(line);
-            if (line.starts_with("refs ") || line.starts_with("release ")) CHECK(line.ends_with(" 0"));
-            CHECK_FALSE(line.starts_with("unexpected "));
-        }
-    }
-
-    BoxWatch boxes;
-    Shell shell;
-    App app;
-    fake::Record record;
-    HWND control = nullptr;
-};
-
 }  // namespace
 
 TEST_CASE("an Explorer restart on the wall brings the garden back on the new worker") {
     for (auto layout : {Shell::win10, Shell::win11}) {
         CAPTURE(layout);
-        Garden garden(layout);
+        BoxWatch boxes;
+        Garden garden({.layout = layout});
         HWND old = garden.app.view, oldWorker = garden.shell.worker;
         size_t windows = windowsOf(garden.app.process.dwProcessId);
         garden.shell.stop();
@@ -147,12 +84,13 @@ TEST_CASE("an Explorer restart on the wall brings the garden back on the new wor
         CHECK(garden.count("navigate ") == 2);
         CHECK(garden.count("gone controller") == 1);
         CHECK(windowsOf(garden.app.process.dwProcessId) == windows);
-        CHECK(garden.boxes.boxes().empty());
+        CHECK(boxes.boxes().empty());
         garden.quit();
     }
 }
 
 TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
+    BoxWatch boxes;
     Garden garden;
     DWORD id = garden.app.process.dwProcessId;
     size_t handles = 0, windows = 0;
@@ -169,7 +107,7 @@ TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
     CHECK(handles > 0);
     CHECK(handlesOf(id) <= handles);
     CHECK(windowsOf(id) == windows);
-    CHECK(garden.boxes.boxes().empty());
+    CHECK(boxes.boxes().empty());
     garden.quit();
 }
 
@@ -179,7 +117,8 @@ TEST_CASE("twenty Explorer restarts leave one garden and no more handles") {
 TEST_CASE("a replaced worker brings the garden back without waiting for the shell") {
     for (auto layout : {Shell::win10, Shell::win11}) {
         CAPTURE(layout);
-        Garden garden(layout);
+        BoxWatch boxes;
+        Garden garden({.layout = layout});
         for (size_t i = 1; i <= 5; ++i) {
             CAPTURE(i);
             HWND old = garden.garden(), oldWorker = garden.shell.worker;
@@ -199,11 +138,12 @@ TEST_CASE("a replaced worker brings the garden back without waiting for the shel
         }
         // No "TaskbarCreated" was needed: the icon was added only once.
         CHECK(garden.shell.notes().size() == 1);
-        CHECK(garden.boxes.boxes().empty());
+        CHECK(boxes.boxes().empty());
     }
 }
 
 TEST_CASE("a garden in window mode is left alone through an Explorer restart") {
+    BoxWatch boxes;
     Garden garden;
     garden.page(L"showEditor");
     HWND view = garden.app.view;
@@ -218,10 +158,11 @@ TEST_CASE("a garden in window mode is left alone through an Explorer restart") {
     CHECK(IsWindowVisible(view));
     CHECK(garden.count("controller parent=") == 1);
     CHECK(garden.count("close") == 0);
-    CHECK(garden.boxes.boxes().empty());
+    CHECK(boxes.boxes().empty());
 }
 
 TEST_CASE("dead renderers are reloaded and hung ones on the third report while a dead browser is rebuilt") {
+    BoxWatch boxes;
     Garden garden;
     garden.failure(1);
     CHECK(garden.count("reload") == 1);
@@ -246,18 +187,19 @@ TEST_CASE("dead renderers are reloaded and hung ones on the third report while a
     CHECK(garden.count("gone controller") == 1);
     garden.page(L"showWall");
     CHECK(parentOf(view) == garden.shell.place());
-    CHECK(garden.boxes.boxes().empty());
+    CHECK(boxes.boxes().empty());
     garden.quit();
 }
 
 TEST_CASE("three failed rebuilds in a row end with one box while twenty good ones never do") {
+    BoxWatch boxes;
     Garden garden;
     for (size_t i = 1; i <= 20; ++i) {
         garden.failure(0);
         REQUIRE(garden.pages(i + 1));
         garden.page(L"showWall");
     }
-    CHECK(garden.boxes.boxes().empty());
+    CHECK(boxes.boxes().empty());
     // Pages that never speak: each rebuild fails, and the fourth loss gives up.
     for (size_t i = 1; i <= 3; ++i) {
         garden.failure(0);
@@ -266,25 +208,27 @@ TEST_CASE("three failed rebuilds in a row end with one box while twenty good one
     CHECK(garden.app.running());
     garden.failure(0);
     CHECK(garden.app.exitCode() == DWORD(1));
-    auto boxes = garden.boxes.boxes();
-    REQUIRE(boxes.size() == 1);
-    CHECK(boxes[0].text == L"无法启动花园显示窗口。");
-    CHECK(boxes[0].icon);
+    auto shown = boxes.boxes();
+    REQUIRE(shown.size() == 1);
+    CHECK(shown[0].text == L"无法启动花园显示窗口。");
+    CHECK(shown[0].icon);
     CHECK(garden.count("controller parent=") == 24);
 }
 
 TEST_CASE("a worker the shell moves after a display change gets the garden placed again") {
+    BoxWatch boxes;
     Garden garden;
     garden.shell.changeDisplay({-300, -40});
     REQUIRE(waitUntil([&] { return garden.shell.moved == 1; }));
     CHECK(waitUntil([&] { return screenRect(garden.app.view) == fullScreen(); }, 3000));
     CHECK(parentOf(garden.app.view) == garden.shell.place());
-    CHECK(garden.boxes.boxes().empty());
+    CHECK(boxes.boxes().empty());
 }
 
 // Placing a garden again where it already is must not flash the wallpaper:
 // watched from another thread while it happens.
 TEST_CASE("display changes and taskbar restarts on the wall never hide or move the garden") {
+    BoxWatch boxes;
     Garden garden;
     HWND view = garden.app.view, home = garden.shell.place();
     RECT place = screenRect(view);
@@ -316,7 +260,7 @@ TEST_CASE("display changes and taskbar restarts on the wall never hide or move t
     CHECK(away == 0);
     CHECK(garden.shell.asked == before + 51);
     CHECK(screenRect(view) == place);
-    CHECK(garden.boxes.boxes().empty());
+    CHECK(boxes.boxes().empty());
 }
 
 namespace {
@@ -366,6 +310,7 @@ std::pair<unsigned long long, unsigned long long> schedule(const std::string& pi
 }  // namespace
 
 TEST_CASE("with nothing happening the program on the wall wakes for nothing") {
+    BoxWatch boxes;
     Garden garden;
     std::string pid = linuxProcess(garden.app.folder);
     REQUIRE_FALSE(pid.empty());
@@ -385,20 +330,10 @@ TEST_CASE("with nothing happening the program on the wall wakes for nothing") {
 }
 
 TEST_CASE("windows coming and going in another process wake the program on the wall for nothing") {
-    Shell shell(Shell::win11);
-    App app(App::fullSite, nullptr, false);
     // The build whose watch listens for creation, which Wine raises across processes.
-    wchar_t tests[MAX_PATH];
-    GetModuleFileNameW(nullptr, tests, MAX_PATH);
-    std::filesystem::copy_file(std::filesystem::path(tests).parent_path().parent_path() / L"verdalune-create.exe", app.folder / L"verdalune.exe",
-                               std::filesystem::copy_options::overwrite_existing);
-    app.start();
-    fake::Record record(app.log.wstring());
-    REQUIRE(app.windows());
-    REQUIRE(record.waitFor(loaded));
-    REQUIRE(fake::drive(record.control(), fake::messageString, L"showWall"));
-    REQUIRE(waitUntil([&] { return IsWindowVisible(app.view) && parentOf(app.view) == shell.place(); }));
-    std::string pid = linuxProcess(app.folder);
+    Garden garden({.program = L"verdalune-create.exe"});
+    REQUIRE(waitUntil([&] { return IsWindowVisible(garden.app.view) && parentOf(garden.app.view) == garden.shell.place(); }));
+    std::string pid = linuxProcess(garden.app.folder);
     REQUIRE_FALSE(pid.empty());
     Sleep(1000);
     // 100 windows a second made and destroyed by this process, for 3 s.
@@ -410,5 +345,5 @@ TEST_CASE("windows coming and going in another process wake the program on the w
     auto after = schedule(pid);
     MESSAGE("300 foreign windows in 3 s: ", after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
     CHECK(after.second == before.second);
-    CHECK(app.running());
+    CHECK(garden.app.running());
 }

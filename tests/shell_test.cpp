@@ -29,7 +29,7 @@ struct Host {
         icon.hWnd = owner;
         icon.uID = 1;
         icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        icon.uCallbackMessage = WM_APP + 1;
+        icon.uCallbackMessage = trayMessage;
         lstrcpyW(icon.szTip, L"Verdalune · 种下今天");
         onWall = false;
         // A taskbar's worth less than the display, so that the fallback's
@@ -40,8 +40,6 @@ struct Host {
         SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, 0);
     }
 };
-
-HWND parentOf(HWND window) { return GetAncestor(window, GA_PARENT); }
 
 // The exit code of a quit request waiting in this thread's queue, if any.
 std::optional<WPARAM> quitRequest() {
@@ -64,7 +62,7 @@ std::vector<MenuItem> useMenu(LPARAM mouse, int index, bool* opened = nullptr) {
             else chooseItem(menu, index);
         }
     });
-    LRESULT result = proc(owner, WM_APP + 1, 1, mouse);
+    LRESULT result = proc(owner, trayMessage, 1, mouse);
     // Where no menu opens, the reader simply stops waiting.
     user.join();
     CHECK(result == 0);
@@ -84,7 +82,7 @@ TEST_CASE("tray menu opens on a button release with its four items in order") {
         const wchar_t* texts[] = {L"种下今天", L"花园菜单", L"回到壁纸", L"退出 Verdalune"};
         for (UINT i = 0; i < 4; ++i) {
             CAPTURE(i);
-            CHECK(items[i].id == i + 1);
+            CHECK(items[i].id == plantItem + i);
             CHECK(items[i].text == texts[i]);
             CHECK(items[i].type == MFT_STRING);  // no separator, no sub-menu
             CHECK(items[i].state == MFS_ENABLED);  // not greyed, checked or default
@@ -100,7 +98,7 @@ TEST_CASE("tray menu stays shut for presses double-clicks and moves") {
     for (LPARAM mouse : std::initializer_list<LPARAM>{WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MOUSEMOVE,
                                                       WM_CONTEXTMENU, LPARAM(WM_RBUTTONUP) | (LPARAM(1) << 16)}) {
         CAPTURE(mouse);
-        CHECK(proc(owner, WM_APP + 1, 1, mouse) == 0);
+        CHECK(proc(owner, trayMessage, 1, mouse) == 0);
         CHECK_FALSE(openMenu(200));
     }
 }
@@ -299,7 +297,7 @@ TEST_CASE("findHost takes the next top-level worker after the icon holder and no
     CHECK(findHost(shell.taskbar, reinterpret_cast<LPARAM>(&found)) == TRUE);
     CHECK(found == reinterpret_cast<HWND>(0x1234));
 
-    SendMessageW(shell.progman, 0x052C, 0, 0);
+    SendMessageW(shell.progman, spawnWorker, 0, 0);
     HWND holder = GetParent(shell.iconView);
     REQUIRE(holder != shell.progman);
     CHECK(findHost(holder, reinterpret_cast<LPARAM>(&found)) == FALSE);

@@ -1,14 +1,10 @@
 // The browser control's set-up, its failures, the navigation guard and the
 // page bridge, end to end: the real program against the stand-in runtime.
-#include "fake.h"
-#include "harness.h"
+#include "garden.h"
 
 #include <algorithm>
 
 namespace {
-
-constexpr UINT trayMessage = WM_APP + 1;
-const std::string start = "https://verdalune.example/garden/index.html";
 
 std::string utf8(const std::wstring& text) { return fake::utf8(text); }
 
@@ -19,10 +15,6 @@ size_t indexOf(const std::vector<std::string>& lines, const std::string& line) {
     return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
 }
 
-size_t countOf(const std::vector<std::string>& lines, std::string_view prefix) {
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](auto& line) { return line.starts_with(prefix); }));
-}
-
 std::vector<std::string> startingWith(const std::vector<std::string>& lines, std::string_view prefix) {
     std::vector<std::string> found;
     for (auto& line : lines)
@@ -30,66 +22,28 @@ std::vector<std::string> startingWith(const std::vector<std::string>& lines, std
     return found;
 }
 
-// Every object of the runtime and every callback object of the program is
-// gone once the program has exited.
-void checkReleased(const fake::Record& record) {
-    REQUIRE(record.waitFor("end"));
-    for (auto& line : record.lines()) {
-        if (line.starts_with("refs ") || line.starts_with("release ")) {
-            CAPTURE(line);
-            CHECK(line.ends_with(" 0"));
-        }
-        CHECK_FALSE(line.starts_with("unexpected "));
-    }
-}
-
-// A program whose page has been set up, with the shell of the given layout.
-struct Ready {
-    explicit Ready(Shell::Layout layout = Shell::win11) : shell(layout), record(recordOf(app)) {
-        REQUIRE(app.windows());
-        REQUIRE(record.waitFor("navigation " + start + " cancel=0"));
-        control = record.control();
-        REQUIRE(control);
-    }
-
-    // Sends one event and waits until the program has handled it.
-    void send(int kind, const std::wstring& text = L"") {
-        std::string done = kind == fake::navigate || kind == fake::navigateNull ? "navigation " : "message-done";
-        size_t before = countOf(record.lines(), done);
-        REQUIRE(fake::drive(control, kind, text));
-        REQUIRE(record.waitFor([&](auto& lines) { return countOf(lines, done) > before; }));
-    }
-
-    Shell shell;
-    App app;
-    fake::Record record;
-    HWND control = nullptr;
-};
-
 }  // namespace
 
 TEST_CASE("set-up serves the site under the virtual host and guards before navigating") {
-    Ready ready;
-    auto lines = ready.record.lines();
+    Garden garden({.place = Garden::hidden});
+    auto lines = garden.record.lines();
     auto at = [&](const std::string& line) {
         CAPTURE(line);
         size_t index = indexOf(lines, line);
         CHECK(index < lines.size());
         return index;
     };
-    char parent[32];
-    snprintf(parent, sizeof parent, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(ready.app.view)));
     RECT client{};
-    GetClientRect(ready.app.view, &client);
+    GetClientRect(garden.app.view, &client);
     char bounds[64];
     snprintf(bounds, sizeof bounds, "bounds 0 0 %ld %ld", client.right, client.bottom);
 
     size_t steps[] = {
         at("start browser=null data=" + utf8(userDataFolder().wstring()) + " options=null"),
-        at(std::string("controller parent=") + parent),
+        at("controller parent=" + hex(garden.app.view)),
         at("view"),
         at("query ICoreWebView2_3"),
-        at("mapping host=verdalune.example folder=" + utf8((ready.app.folder / L"site").wstring()) + " kind=2"),
+        at("mapping host=verdalune.example folder=" + utf8((garden.app.folder / L"site").wstring()) + " kind=2"),
         at("add NavigationStarting"),
         at("add WebMessageReceived"),
         at("add NewWindowRequested"),
@@ -101,8 +55,8 @@ TEST_CASE("set-up serves the site under the virtual host and guards before navig
         at("put IsPinchZoomEnabled=0"),
         at("put IsSwipeNavigationEnabled=0"),
         at(bounds),
-        at("navigate " + start),
-        at("navigation " + start + " cancel=0"),
+        at("navigate " + startAddress),
+        at("navigation " + startAddress + " cancel=0"),
     };
     CHECK(std::is_sorted(std::begin(steps), std::end(steps)));
     CHECK(countOf(lines, "navigate ") == 1);
@@ -111,35 +65,31 @@ TEST_CASE("set-up serves the site under the virtual host and guards before navig
     // Those six and no other: the context menu keeps cut, copy and paste.
     CHECK(countOf(lines, "put ") == 6);
     // The garden stays hidden until the page asks for it.
-    CHECK_FALSE(IsWindowVisible(ready.app.view));
-    CHECK(ready.app.running());
+    CHECK_FALSE(IsWindowVisible(garden.app.view));
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("a runtime without the newer settings starts all the same with no box") {
-    Shell shell(Shell::win11);
-    App app(App::fullSite, L"settings-old");
-    REQUIRE(app.windows());
-    auto record = recordOf(app);
-    REQUIRE(record.waitFor("navigation " + start + " cancel=0"));
-    auto lines = record.lines();
+    Garden garden({.place = Garden::hidden, .failure = L"settings-old"});
+    auto lines = garden.record.lines();
     for (const char* newer : {"ICoreWebView2Settings3", "ICoreWebView2Settings5", "ICoreWebView2Settings6"})
-        CHECK(indexOf(lines, std::string("query ") + newer) < indexOf(lines, "navigate " + start));
+        CHECK(indexOf(lines, std::string("query ") + newer) < indexOf(lines, "navigate " + startAddress));
     CHECK(startingWith(lines, "put ") ==
           std::vector<std::string>{"put AreDevToolsEnabled=0", "put IsStatusBarEnabled=0", "put IsZoomControlEnabled=0"});
     CHECK_FALSE(takeBox(500));
-    CHECK(app.running());
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("a new window the page asks for is handled and never made") {
-    Ready ready;
+    Garden garden({.place = Garden::hidden});
     for (const wchar_t* address : {L"https://evil.example/", L"https://verdalune.example/garden/index.html"}) {
-        REQUIRE(fake::drive(ready.control, fake::newWindow, address));
-        REQUIRE(ready.record.waitFor([&](auto& lines) { return countOf(lines, "new-window-done ") == (address[8] == 'e' ? 1u : 2u); }));
+        REQUIRE(fake::drive(garden.control, fake::newWindow, address));
+        REQUIRE(garden.record.waitFor([&](auto& lines) { return countOf(lines, "new-window-done ") == (address[8] == 'e' ? 1u : 2u); }));
     }
-    auto lines = ready.record.lines();
+    auto lines = garden.record.lines();
     CHECK(startingWith(lines, "new-window-done ") == std::vector<std::string>(2, "new-window-done handled=1"));
     CHECK(std::find(lines.begin(), lines.end(), "new-window") == lines.end());
-    CHECK(ready.app.running());
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("every runtime failure is told in its own words and ends with 1") {
@@ -189,7 +139,7 @@ TEST_CASE("every runtime failure is told in its own words and ends with 1") {
 }
 
 TEST_CASE("the navigation guard lets through only addresses under the site's prefix") {
-    Ready ready;
+    Garden garden({.place = Garden::hidden});
     const std::wstring prefix = L"https://verdalune.example/";
     std::vector<std::wstring> allowed = {
         prefix,
@@ -263,73 +213,72 @@ TEST_CASE("the navigation guard lets through only addresses under the site's pre
     CHECK(allowed.size() + cancelled.size() >= 50);
     for (auto& address : allowed) {
         CAPTURE(utf8(address.substr(0, 80)));
-        ready.send(fake::navigate, address);
-        CHECK(startingWith(ready.record.lines(), "navigation ").back() == "navigation " + utf8(address) + " cancel=0");
+        garden.send(fake::navigate, address);
+        CHECK(startingWith(garden.record.lines(), "navigation ").back() == "navigation " + utf8(address) + " cancel=0");
     }
     for (auto& address : cancelled) {
         CAPTURE(utf8(address.substr(0, 80)));
-        ready.send(fake::navigate, address);
-        CHECK(startingWith(ready.record.lines(), "navigation ").back() == "navigation " + utf8(address) + " cancel=1");
+        garden.send(fake::navigate, address);
+        CHECK(startingWith(garden.record.lines(), "navigation ").back() == "navigation " + utf8(address) + " cancel=1");
     }
-    ready.send(fake::navigateNull);
-    CHECK(startingWith(ready.record.lines(), "navigation ").back() == "navigation (null) cancel=1");
-    CHECK(ready.app.running());
+    garden.send(fake::navigateNull);
+    CHECK(startingWith(garden.record.lines(), "navigation ").back() == "navigation (null) cancel=1");
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("the page's messages move the garden between the wall and the front") {
-    Ready ready;
-    HWND view = ready.app.view;
-    auto parentOf = [](HWND window) { return GetAncestor(window, GA_PARENT); };
+    Garden garden({.place = Garden::hidden});
+    HWND view = garden.app.view;
 
-    ready.send(fake::messageString, L"showEditor");
+    garden.send(fake::messageString, L"showEditor");
     CHECK(IsWindowVisible(view));
     CHECK(parentOf(view) == GetDesktopWindow());
     CHECK(styleOf(view) == (WS_POPUP | WS_CLIPCHILDREN | WS_VISIBLE));
     CHECK(screenRect(view) == fullScreen());
     CHECK(GetForegroundWindow() == view);
-    auto lines = ready.record.lines();
+    auto lines = garden.record.lines();
     CHECK(startingWith(lines, "focus ") == std::vector<std::string>{"focus 0"});
     // The control is fitted again once the window is in place.
     CHECK(lines[lines.size() - 2].starts_with("bounds 0 0 "));
     CHECK(indexOf(lines, "focus 0") < lines.size() - 2);
-    CHECK(ready.shell.asked == 0);
+    CHECK(garden.shell.asked == 0);
 
-    ready.send(fake::messageString, L"showWall");
-    CHECK(ready.shell.asked == 1);
-    CHECK(parentOf(view) == ready.shell.place());
+    garden.send(fake::messageString, L"showWall");
+    CHECK(garden.shell.asked == 1);
+    CHECK(parentOf(view) == garden.shell.place());
     CHECK(styleOf(view) == (WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE));
     CHECK(IsWindowVisible(view));
     CHECK(screenRect(view) == fullScreen());
-    CHECK(countOf(ready.record.lines(), "focus ") == 1);
+    CHECK(countOf(garden.record.lines(), "focus ") == 1);
 
     // Near misses of either word, and a JSON message, change nothing.
     for (const wchar_t* miss : {L"showeditor", L"ShowEditor", L" showEditor", L"showEditor ", L"showEditor!", L"show Editor",
                                 L"showWall\n", L"SHOWWALL", L"showwall", L"\"showEditor\"", L""}) {
         CAPTURE(utf8(miss));
-        ready.send(fake::messageString, miss);
-        CHECK(parentOf(view) == ready.shell.place());
-        CHECK(ready.shell.asked == 1);
+        garden.send(fake::messageString, miss);
+        CHECK(parentOf(view) == garden.shell.place());
+        CHECK(garden.shell.asked == 1);
     }
-    ready.send(fake::messageJson, L"\"showEditor\"");
-    ready.send(fake::messageJson, L"{\"message\":\"showEditor\"}");
-    CHECK(parentOf(view) == ready.shell.place());
-    CHECK(countOf(ready.record.lines(), "focus ") == 1);
+    garden.send(fake::messageJson, L"\"showEditor\"");
+    garden.send(fake::messageJson, L"{\"message\":\"showEditor\"}");
+    CHECK(parentOf(view) == garden.shell.place());
+    CHECK(countOf(garden.record.lines(), "focus ") == 1);
 
     // Repeats are not filtered: each one places the window again.
-    ready.send(fake::messageString, L"showWall");
-    ready.send(fake::messageString, L"showWall");
-    CHECK(ready.shell.asked == 3);
-    CHECK(parentOf(view) == ready.shell.place());
-    ready.send(fake::messageString, L"showEditor");
-    ready.send(fake::messageString, L"showEditor");
-    CHECK(countOf(ready.record.lines(), "focus ") == 3);
+    garden.send(fake::messageString, L"showWall");
+    garden.send(fake::messageString, L"showWall");
+    CHECK(garden.shell.asked == 3);
+    CHECK(parentOf(view) == garden.shell.place());
+    garden.send(fake::messageString, L"showEditor");
+    garden.send(fake::messageString, L"showEditor");
+    CHECK(countOf(garden.record.lines(), "focus ") == 3);
     CHECK(parentOf(view) == GetDesktopWindow());
 }
 
 TEST_CASE("five showWall messages without a wallpaper layer give one notice and then window mode") {
-    Ready ready(Shell::noWorker);
-    auto handled = [&](size_t n) { return ready.record.waitFor([&](auto& lines) { return countOf(lines, "message-done") == n; }); };
-    for (int i = 0; i < 5; ++i) REQUIRE(fake::drive(ready.control, fake::messageString, L"showWall"));
+    Garden garden({.layout = Shell::noWorker, .place = Garden::hidden});
+    auto handled = [&](size_t n) { return garden.record.waitFor([&](auto& lines) { return countOf(lines, "message-done") == n; }); };
+    for (int i = 0; i < 5; ++i) REQUIRE(fake::drive(garden.control, fake::messageString, L"showWall"));
     // The first opens the notice; the other four are handled inside its loop.
     CHECK(handled(4));
     auto box = takeBox();
@@ -337,29 +286,26 @@ TEST_CASE("five showWall messages without a wallpaper layer give one notice and 
     CHECK(box->text == L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。");
     CHECK(handled(5));
     CHECK_FALSE(takeBox(1000));
-    CHECK(IsWindowVisible(ready.app.view));
-    CHECK(GetAncestor(ready.app.view, GA_PARENT) == GetDesktopWindow());
-    CHECK(ready.shell.asked == 5);
+    CHECK(IsWindowVisible(garden.app.view));
+    CHECK(parentOf(garden.app.view) == GetDesktopWindow());
+    CHECK(garden.shell.asked == 5);
 }
 
 TEST_CASE("the tray menu and a close request send the page its mode words") {
-    Ready ready;
+    Garden garden({.place = Garden::hidden});
     const char* scripts[] = {"script window.moodMode('plant') handler=null", "script window.moodMode('menu') handler=null",
                              "script window.moodMode('wall') handler=null"};
     for (int item = 0; item < 3; ++item) {
         CAPTURE(item);
-        PostMessageW(ready.app.owner, trayMessage, 1, item == 1 ? WM_LBUTTONUP : WM_RBUTTONUP);
-        HWND menu = openMenu();
-        REQUIRE(menu);
-        chooseItem(menu, item);
-        CHECK(ready.record.waitFor(scripts[item]));
+        chooseFromTray(garden.app.owner, item, item == 1 ? WM_LBUTTONUP : WM_RBUTTONUP);
+        CHECK(garden.record.waitFor(scripts[item]));
     }
-    PostMessageW(ready.app.view, WM_CLOSE, 0, 0);
-    CHECK(ready.record.waitFor([&](auto& lines) { return std::count(lines.begin(), lines.end(), scripts[2]) == 2; }));
+    PostMessageW(garden.app.view, WM_CLOSE, 0, 0);
+    CHECK(garden.record.waitFor([&](auto& lines) { return std::count(lines.begin(), lines.end(), scripts[2]) == 2; }));
     // A mode word moves nothing by itself: that is the page's answer.
-    CHECK_FALSE(IsWindowVisible(ready.app.view));
-    CHECK(countOf(ready.record.lines(), "script ") == 3 + 1);
-    CHECK(ready.app.running());
+    CHECK_FALSE(IsWindowVisible(garden.app.view));
+    CHECK(countOf(garden.record.lines(), "script ") == 3 + 1);
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("mode words are dropped while the runtime is still starting") {
@@ -369,10 +315,7 @@ TEST_CASE("mode words are dropped while the runtime is still starting") {
     auto record = recordOf(app);
     REQUIRE(record.waitFor([](auto& lines) { return countOf(lines, "start ") == 1; }));
     for (int item = 0; item < 3; ++item) {
-        PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
-        HWND menu = openMenu();
-        REQUIRE(menu);
-        chooseItem(menu, item);
+        chooseFromTray(app.owner, item);
         REQUIRE(waitUntil([] { return !openMenu(0); }, 2000));
     }
     PostMessageW(app.view, WM_CLOSE, 0, 0);
@@ -390,17 +333,14 @@ TEST_CASE("mode words are dropped while the runtime is still starting") {
 TEST_CASE("quitting from the wall repaints the desktop closes the controller and releases everything") {
     for (auto layout : {Shell::win11, Shell::win10}) {
     CAPTURE(layout);
-    Ready ready(layout);
-    ready.send(fake::messageString, L"showWall");
-    REQUIRE(IsWindowVisible(ready.app.view));
+    Garden garden({.layout = layout});
+    REQUIRE(IsWindowVisible(garden.app.view));
     Sleep(200);
-    int repainted = ready.shell.repainted;
-    PostMessageW(ready.app.owner, WM_CLOSE, 0, 0);
-    CHECK(ready.app.exitCode() == DWORD(0));
+    int repainted = garden.shell.repainted;
+    garden.quit();
     // Painted while the garden was still there, hidden: not by its end.
-    CHECK(ready.shell.repainted > repainted);
-    checkReleased(ready.record);
-    auto lines = ready.record.lines();
+    CHECK(garden.shell.repainted > repainted);
+    auto lines = garden.record.lines();
     CHECK(countOf(lines, "close") == 1);
     CHECK(countOf(lines, "refs ") >= 3);
     CHECK(countOf(lines, "release ") == 6);  // four callbacks, the process-failure and new-window handlers

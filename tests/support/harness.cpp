@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include "fake.h"
+#include "host.h"
 
 #include <shlobj.h>
 
@@ -68,6 +69,8 @@ std::vector<HWND> childrenOf(HWND parent) {
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) children.push_back(child);
     return children;
 }
+
+HWND parentOf(HWND window) { return GetAncestor(window, GA_PARENT); }
 
 std::wstring textOf(HWND window) {
     wchar_t text[512] = L"";
@@ -190,6 +193,13 @@ void chooseItem(HWND menu, int index) {
 }
 
 void dismissMenu(HWND menu) { key(menu, VK_ESCAPE); }
+
+void chooseFromTray(HWND owner, int index, LPARAM button) {
+    PostMessageW(owner, trayMessage, 1, button);
+    HWND menu = openMenu();
+    REQUIRE(menu);
+    chooseItem(menu, index);
+}
 
 // ---- the program as a process ----
 

@@ -27,6 +27,8 @@ HWND findWindow(const wchar_t* type, const wchar_t* title = nullptr);
 
 // A window's children, top of the Z order first.
 std::vector<HWND> childrenOf(HWND parent);
+// The parent window; the desktop window for a top-level one.
+HWND parentOf(HWND window);
 std::wstring textOf(HWND window);
 std::wstring classOf(HWND window);
 RECT screenRect(HWND window);
@@ -68,6 +70,12 @@ HWND openMenu(int ms = 5000);
 // Chooses the item at index (0 = top) with the keyboard, or dismisses with Escape.
 void chooseItem(HWND menu, int index);
 void dismissMenu(HWND menu);
+// Opens the program's tray menu as a release of this button does, and
+// chooses the item at index.
+void chooseFromTray(HWND owner, int index, LPARAM button = WM_RBUTTONUP);
+
+// The address the program opens first.
+inline const std::string startAddress = "https://verdalune.example/garden/index.html";
 
 // The program, copied into a folder of its own with the stand-in runtime and
 // started on the test desktop. It dies with the test if the test fails.

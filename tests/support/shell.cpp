@@ -8,6 +8,10 @@
 
 // The colour that layered shell windows show as holes.
 constexpr COLORREF seeThrough = RGB(1, 2, 3);
+// What a program sends Progman to get a worker behind the icons. The program
+// names it in src/host.h; the shell plays Windows, and the stand-in shell of
+// tools/fake-shell builds this file without the program's headers.
+constexpr UINT spawnWorker = 0x052C;
 
 bool waitUntil(const std::function<bool()>& ready, int ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -126,7 +130,7 @@ void Shell::answer() {
 
 LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* shell = reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == 0x052C && shell) {
+    if (message == spawnWorker && shell) {
         shell->answer();
         return 0;
     }
