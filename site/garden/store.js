@@ -187,9 +187,18 @@ export async function save(days) {
   if (!database) throw new Error(NOT_SAVED);
   const text = toStored(days, saved + 1);
   write(KEY, text);
+  try {
+    await commit(text);
+  } catch (e) {
+    // What the person is told failed must not come back after a restart.
+    try {
+      if (localText === null) storage().removeItem(KEY);
+      else storage().setItem(KEY, localText);
+    } catch { /* storage that took the text a moment ago refuses the old one: left as it is */ }
+    throw e;
+  }
   saved++;
   localText = text;
-  await commit(text);
 }
 
 // The values set aside, oldest first: { key, when, raw, days, unread }.

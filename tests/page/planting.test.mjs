@@ -271,6 +271,8 @@ describe('reading a day', () => {
       assert.match(await page.textContent('#editor-error'), /没能种下：没能保存到这台电脑上/);
       assert.equal(await page.inputValue('#note'), '别丢了');
       assert.deepEqual(await flowersOn(page, TODAY), []);
+      // Nor does the day come back from local storage after a restart.
+      assert.equal(await readStored(page), null);
     });
   });
 });
