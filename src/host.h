@@ -31,6 +31,8 @@ extern std::filesystem::path site;
 extern bool onWall;
 // Kept from start-up, so that a lost garden can be made again.
 extern Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;
+// Why nobody can see the wall now (bits of Unseen in the module).
+extern int unseen;
 // Rebuilds since the page last spoke; unresponsive reports in a row.
 extern int rebuilds;
 extern int hangs;
@@ -44,7 +46,6 @@ void resize();
 void command(const wchar_t* word);
 void makeView();
 void rebuild();
-void askController();
-bool alive();
+void askController(bool fresh);
 void quit(int code);
 void CALLBACK destroyed(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD thread, DWORD time);
