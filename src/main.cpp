@@ -266,9 +266,11 @@ void position(bool wall) {
     // worker replaced): it is made again, hidden and off the wall, and its
     // page puts it back. Whatever finds it gone comes here.
     if (!IsWindow(view)) {
-        onWall = false;
         watchStack(nullptr);
         rebuild();
+        // While Explorer restarts there is no new window yet, and the garden
+        // still belongs on the wall: "TaskbarCreated" looks for it only then.
+        if (IsWindow(view)) onWall = false;
         return;
     }
     HWND shell = FindWindowW(L"Progman", nullptr);

@@ -17,7 +17,42 @@ static std::wstring deskName;
 void joinDesktop() { SetThreadDesktop(desktop); }
 const std::wstring& desktopName() { return deskName; }
 
+namespace {
+
+// Another process's windows reordered as a shell's are, each time with the
+// event Windows raises for it: a parent's two children swapped, then a pause.
+int restackOwn(int times) {
+    HWND parent = CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"", WS_POPUP, 0, 0, 20, 20, nullptr, nullptr, nullptr, nullptr);
+    HWND children[2];
+    for (HWND& child : children)
+        child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, parent, nullptr, nullptr, nullptr);
+    for (int i = 0; i < times; ++i) {
+        SetWindowPos(children[i % 2], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        NotifyWinEvent(EVENT_OBJECT_REORDER, parent, OBJID_CLIENT, CHILDID_SELF);
+        Sleep(10);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void restackElsewhere(int times) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" --restack " + std::to_wstring(times);
+    std::wstring desk = L"WinSta0\\" + deskName;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desk.data();
+    PROCESS_INFORMATION process{};
+    REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CHECK(WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--restack") return restackOwn(atoi(argv[2]));
     // Process ids come back at once under Wine, so the name takes the time too.
     wchar_t name[64];
     swprintf(name, 64, L"test-%lu-%llu", GetCurrentProcessId(), static_cast<unsigned long long>(GetTickCount64()));

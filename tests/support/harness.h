@@ -104,6 +104,11 @@ private:
 // The program's user data folder under the local application data folder.
 std::filesystem::path userDataFolder();
 
+// Runs this test program again, as another process on the test desktop that
+// reorders its own windows `times` times in about 10 ms each, raising
+// EVENT_OBJECT_REORDER as Windows would; returns once it has ended.
+void restackElsewhere(int times);
+
 // The items of a menu open in this process (Wine cannot read another
 // process's menu texts).
 struct MenuItem {
