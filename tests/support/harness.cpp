@@ -333,3 +333,45 @@ std::vector<MenuItem> readMenu(HWND window) {
     }
     return items;
 }
+
+// Reads a Linux file through Wine's Z: drive.
+std::string linuxFile(const std::string& path) {
+    std::string text, wide = "Z:" + path;
+    HANDLE file = CreateFileA(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// The Linux process that runs the program: the one whose command line names
+// its folder, which is unique to the test.
+std::string linuxProcess(const std::filesystem::path& folder) {
+    std::string name = folder.filename().string();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    std::string pid;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && pid.empty(); more = FindNextFileA(search, &found))
+        if (isdigit(static_cast<unsigned char>(found.cFileName[0])) &&
+            linuxFile("/proc/" + std::string(found.cFileName) + "/cmdline").find(name) != std::string::npos)
+            pid = found.cFileName;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return pid;
+}
+
+// CPU time (ns) and times scheduled, summed over the process's threads.
+std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid) {
+    unsigned long long cpu = 0, runs = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(("Z:\\proc\\" + pid + "\\task\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        if (!isdigit(static_cast<unsigned char>(found.cFileName[0]))) continue;
+        unsigned long long time = 0, wait = 0, slices = 0;
+        sscanf(linuxFile("/proc/" + pid + "/task/" + found.cFileName + "/schedstat").c_str(), "%llu %llu %llu", &time, &wait, &slices);
+        cpu += time, runs += slices;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return {cpu, runs};
+}

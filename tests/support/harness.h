@@ -109,6 +109,13 @@ std::filesystem::path userDataFolder();
 // EVENT_OBJECT_REORDER as Windows would; returns once it has ended.
 void restackElsewhere(int times);
 
+// A Linux file read through Wine's Z: drive.
+std::string linuxFile(const std::string& path);
+// The Linux process that runs the program in `folder` (unique to its test).
+std::string linuxProcess(const std::filesystem::path& folder);
+// CPU time (ns) and times scheduled, summed over the Linux process's threads.
+std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid);
+
 // The items of a menu open in this process (Wine cannot read another
 // process's menu texts).
 struct MenuItem {
