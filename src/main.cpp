@@ -215,6 +215,13 @@ bool reparent(HWND& parent) {
     return true;
 }
 
+// Since 24H2 the garden is layered, as the icon view above it is, but only
+// once it is in place. False if its alpha cannot be set.
+bool layer() {
+    SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) | WS_EX_LAYERED);
+    return SetLayeredWindowAttributes(view, 0, 255, LWA_ALPHA);
+}
+
 // Over the primary display, inside its parent on the wall (whose origin may
 // be offset), or over the work area where the wall was wanted but not found.
 void place(HWND parent, HWND icons, bool fallback, bool changed) {
@@ -279,23 +286,20 @@ void position(bool wall) {
     // Recorded before the notice: its box runs a message loop, where neither
     // "TaskbarCreated" nor a display change may look for the wall again, and
     // the page's own asking is answered by the notice already open.
-    onWall = parent;
+    onWall = parent != nullptr;
     if (wall && !parent && !notice()) return;
     bool changed = reparent(parent);
-    onWall = parent;
-    if (onWall && icons) {
-        SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) | WS_EX_LAYERED);
-        // A layered child without its alpha is an invisible garden behind
-        // the icons: no wall, then.
-        if (!SetLayeredWindowAttributes(view, 0, 255, LWA_ALPHA)) {
-            onWall = false;
-            parent = icons = nullptr;
-            changed = reparent(parent) || changed;
-            if (!notice()) return;
-        }
+    onWall = parent != nullptr;
+    // A layered child without its alpha is an invisible garden behind the
+    // icons: no wall, then.
+    if (onWall && icons && !layer()) {
+        onWall = false;
+        parent = icons = nullptr;
+        changed = reparent(parent) || changed;
+        if (!notice()) return;
     }
     place(parent, icons, wall && !onWall, changed);
-    watchStack(icons ? shell : nullptr);
+    watchStack(onWall && icons ? shell : nullptr);
 }
 
 // Sends a mode word to the page; the page decides what it means.

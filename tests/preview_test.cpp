@@ -41,16 +41,18 @@ struct Page {
     // The program's Chromium: all its processes' PSS (kB), its renderers' CPU
     // time and their main threads' (ns), and whether its page is frozen.
     struct Usage {
-        long long pss = 0, renderer = 0, main = 0;
+        long long pss = 0, renderer = 0, main = 0, own = 0;
         bool resting = false;
+        std::string text;  // all of it, each process too
     };
     Usage usage() {
         wire::Fields answer;
         Usage out;
         wire::sendAll(socket, wire::encode({"usage"}));
         if (wire::receive(socket, answer) && answer.size() == 2 && answer[0] == "result") {
-            sscanf(answer[1].c_str(), "{\"pss\":%lld,\"renderer\":%lld,\"main\":%lld", &out.pss, &out.renderer, &out.main);
+            sscanf(answer[1].c_str(), "{\"pss\":%lld,\"renderer\":%lld,\"main\":%lld,\"own\":%lld", &out.pss, &out.renderer, &out.main, &out.own);
             out.resting = answer[1].find("\"resting\":true") != std::string::npos;
+            out.text = answer[1];
         }
         return out;
     }
@@ -423,13 +425,22 @@ TEST_CASE("with the real page a lock freezes the garden and an unlock shows it a
     };
     Sleep(3000);  // drawn and settled
     auto wall = garden.page.usage();
+    // A timer of the page's own, every 100 ms: it must not fire while the page rests.
+    REQUIRE(garden.page.eval("window.ticks = [], setInterval(() => window.ticks.push(Date.now()), 100), true") == "true");
+    auto now = [] {
+        FILETIME time;
+        GetSystemTimeAsFileTime(&time);
+        return std::to_string(((ULONGLONG(time.dwHighDateTime) << 32 | time.dwLowDateTime) - 116444736000000000ULL) / 10000);
+    };
     tell(7);  // WTS_SESSION_LOCK
     REQUIRE(waitUntil([&] { return garden.page.usage().resting; }, 10000));
     CHECK_FALSE(IsWindowVisible(garden.pageWindow()));
     Sleep(2000);
     auto resting = garden.page.usage();
     auto before = schedule(pid);
+    std::string from = now();
     Sleep(seconds * 1000);
+    std::string to = now();
     auto after = schedule(pid);
     auto rested = garden.page.usage();
 
@@ -437,17 +448,21 @@ TEST_CASE("with the real page a lock freezes the garden and an unlock shows it a
     tell(8);  // WTS_SESSION_UNLOCK
     CHECK(waitUntil([&] { return IsWindowVisible(garden.pageWindow()) && garden.page.eval("1") == "1"; }, 5000));
     woken = GetTickCount64() - woken;
+    std::string ticks = garden.page.eval("window.ticks.filter((t) => t >= " + from + " && t <= " + to + ").length");
+    CHECK(ticks == "0");
+    CHECK(garden.page.waitFor("window.ticks.at(-1) > " + to));  // and it runs again
     CHECK(garden.onWall());
     CHECK(garden.page.eval("document.getElementById('today-line').textContent !== ''") == "true");
     Sleep(3000);
     auto awake = garden.page.usage();
     CHECK_FALSE(awake.resting);
     MESSAGE("browser PSS, all processes: on the wall ", wall.pss / 1024, " MB, resting ", resting.pss / 1024, " MB, after waking ",
-            awake.pss / 1024, " MB");
+            awake.pss / 1024, " MB; private: ", wall.own / 1024, " / ", resting.own / 1024, " / ", awake.own / 1024, " MB");
     MESSAGE("resting ", seconds, " s: renderer CPU ", (rested.renderer - resting.renderer) / 1000, " us, of it its main thread ",
             (rested.main - resting.main) / 1000, " us; program ",
             after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
-    MESSAGE("unlock to the page shown and answering: ", woken, " ms");
+    MESSAGE("unlock to the page shown and answering: ", woken, " ms; the page's 100 ms timer ran ", ticks, " times while it rested");
+    MESSAGE("on the wall: ", wall.text, "\nresting: ", resting.text, "\nafter resting: ", rested.text, "\nawake: ", awake.text);
     CHECK(after.second == before.second);
     CHECK(boxes.boxes().empty());
 }

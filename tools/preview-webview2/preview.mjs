@@ -19,9 +19,10 @@
 //   here to DLL: ready <version> | refused <reason> | navigating <id> <uri>
 //     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg> | suspended <0|1>
 //   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>;
-//     usage -> result {"pss": kB, "renderer": ns, "main": ns, "resting": bool}: the program's
-//     Chromium, all its processes' PSS, and the CPU time its renderers, and their main
-//     threads, have used;
+//     usage -> result {"pss": kB, "renderer": ns, "main": ns, "own": kB, "processes": [...], "resting": bool}:
+//     the program's Chromium, all its processes' PSS, the CPU time its renderers, and
+//     their main threads, have used, their private memory, and each process's type, PSS
+//     and CPU time;
 //     end -> result true, once the program's Chromium has gone
 //     kill -> result true, once the program's Chromium has been killed outright
 import { EventEmitter } from 'node:events';
@@ -287,12 +288,18 @@ async function runtime(socket, send, [profile, browser], counts, early) {
     text(text) { quiet(cdp.send('Input.insertText', { text })); },
     // What the real runtime's suspend does to the page: its script and
     // timers stop (the page's lifecycle frozen), and its browser gives back
-    // what it can (memory pressure). Headless Chromium has no window to hide.
+    // what it can (memory pressure). Headless Chromium has no window to hide,
+    // and it keeps a page that counts as shown running when told to freeze
+    // it, so the page's script is also held where it next runs, through the
+    // debugger: its timers then fire no more than a frozen page's.
     async suspend() {
+      // Nothing is drawn for a hidden view: no frames, and no still picture.
+      clearTimeout(settling);
+      await quiet(cdp.send('Page.stopScreencast'));
       const frozen = await cdp.send('Page.setWebLifecycleState', { state: 'frozen' }).then(() => true, () => false);
       if (frozen) {
-        // Nothing is drawn for a hidden view: no frames while it rests.
-        await quiet(cdp.send('Page.stopScreencast'));
+        await quiet(cdp.send('Debugger.enable'));
+        await quiet(cdp.send('Debugger.pause'));
         await quiet(cdp.send('Memory.simulatePressureNotification', { level: 'critical' }));
       }
       session.resting = frozen;
@@ -305,6 +312,8 @@ async function runtime(socket, send, [profile, browser], counts, early) {
   const wake = async () => {
     if (!session.resting) return;
     session.resting = false;
+    await quiet(cdp.send('Debugger.resume'));
+    await quiet(cdp.send('Debugger.disable'));
     await quiet(cdp.send('Page.setWebLifecycleState', { state: 'active' }));
     await screencast();
   };
@@ -414,20 +423,30 @@ function usage(profileFolder) {
     } catch { /* gone meanwhile */ }
   }
   const ours = (pid) => { for (; pid > 1; pid = parents.get(pid) ?? 0) if (pid === browser) return true; return false; };
-  let pss = 0, renderer = 0, main = 0;
+  let pss = 0, own = 0, renderer = 0, main = 0;
+  const processes = [];
   for (const pid of parents.keys()) {
     if (!ours(pid)) continue;
     try {
-      pss += Number(/^Pss:\s+(\d+)/m.exec(readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8'))?.[1] ?? 0);
-      if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer')) continue;
+      const rollup = readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
+      const field = (name) => Number(new RegExp(`^${name}:\\s+(\\d+)`, 'm').exec(rollup)?.[1] ?? 0);
+      const kB = field('Pss');
+      // What no other process shares: unlike PSS, it does not move with the
+      // other browsers running on the machine meanwhile.
+      own += field('Private_Clean') + field('Private_Dirty');
+      const type = /--type=([a-z-]+)/.exec(readFileSync(`/proc/${pid}/cmdline`, 'utf8'))?.[1] ?? 'browser';
+      let cpu = 0;
       for (const task of readdirSync(`/proc/${pid}/task`)) {
         const ns = Number(readFileSync(`/proc/${pid}/task/${task}/schedstat`, 'utf8').split(' ')[0]);
-        renderer += ns;
-        if (task === String(pid)) main += ns;  // the thread that runs the page's script
+        cpu += ns;
+        if (type === 'renderer' && task === String(pid)) main += ns;  // the thread that runs the page's script
       }
+      pss += kB;
+      if (type === 'renderer') renderer += cpu;
+      processes.push({ pid, type, pss: kB, cpu });
     } catch { /* gone meanwhile */ }
   }
-  return { pss, renderer, main };
+  return { pss, renderer, main, own, processes };
 }
 
 export function listen() {
