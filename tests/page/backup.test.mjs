@@ -49,7 +49,7 @@ describe('backup and restore', () => {
     const text = await withGarden(browser, { days: year, initScripts: [fakeSavePicker] }, async (source) => {
       await source.page.evaluate(() => window.moodMode('menu'));
       await source.page.click('#backup-save');
-      await statusSays(source.page, /\d+ 天的花园已经备份到文件/);
+      await statusSays(source.page, /已把 \d+ 天的记录备份到“/);
       const saved = await source.page.evaluate(() => window.__saved[0]);
       const options = await source.page.evaluate(() => window.__pickerOptions);
       assert.equal(options.suggestedName, `情绪花园备份-${TODAY}.json`);

@@ -101,7 +101,7 @@ export function recordHost() {
 // Puts a value under the garden's key before the page's first load only, so
 // that reloads see what the page itself saved.
 export function seedOnce({ key, value }) {
-  if (sessionStorage.getItem('__seeded')) return;
+  if (window !== window.top || sessionStorage.getItem('__seeded')) return;
   sessionStorage.setItem('__seeded', '1');
   localStorage.setItem(key, value);
 }

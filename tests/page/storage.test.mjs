@@ -72,6 +72,7 @@ describe('one unreadable day among good ones', () => {
     assert.equal(await flowerCount(page), 0);
     assert.equal(await readStored(page), null);
     assert.deepEqual(Object.values(await asideCopies(page)), [raw]);
+    assert.match(await page.textContent('#notice'), /在“花园菜单”里点“从备份恢复”，就能把存成文件的花园找回来/);
     await page.evaluate(() => window.moodMode('menu'));
     const detail = await page.textContent('#menu-notice');
     assert.match(detail, /原样另外保管/);
@@ -99,19 +100,30 @@ describe('what was set aside', () => {
       await page.evaluate(() => window.moodMode('menu'));
       const row = page.locator('#aside-list li');
       const joinable = Object.keys(year).filter((k) => k !== '2025-06-02').length;
-      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以并回花园`));
+      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以合并回花园`));
       await row.getByText('导出为文件').click();
       await page.locator('#backup-status', { hasText: '原样存到文件' }).waitFor();
       assert.equal(await page.evaluate(() => window.__saved[0]), parked);
 
-      await row.getByText(`并回 ${joinable} 天`).click();
-      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天并回花园` }).waitFor();
+      await row.getByText(`合并回花园（${joinable} 天）`).click();
+      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天合并回花园` }).waitFor();
       const days = await storedDays(page);
       assert.equal(Object.keys(days).length, joinable + 1);
       assert.deepEqual(days[TODAY], { mood: 'calm' }, 'the garden keeps its own day');
       assert.equal(await flowerCount(page), onWall + 1 - (year['2025-06-02'] ? 1 : 0));
       assert.match(await row.textContent(), /1 天的记录读不出来。/, 'the unreadable day stays aside');
-      assert.equal(await row.getByText(/并回/).count(), 0);
+      assert.equal(await row.getByText(/合并回花园/).count(), 0);
+
+      // 删除 asks first, as nothing brings the value back.
+      await row.getByText('删除', { exact: true }).click();
+      assert.match(await row.textContent(), /再也找不回来/);
+      await row.getByText('取消', { exact: true }).click();
+      assert.equal(Object.keys(await asideCopies(page)).length, 1);
+      await row.getByText('删除', { exact: true }).click();
+      await row.getByText('确定删除').click();
+      await page.locator('#backup-status', { hasText: '已经删除' }).waitFor();
+      assert.deepEqual(await asideCopies(page), {});
+      assert.ok(await page.locator('#aside').isHidden());
       assert.deepEqual(g.errors, []);
     });
   });
