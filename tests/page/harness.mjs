@@ -106,6 +106,24 @@ export function seedOnce({ key, value }) {
   localStorage.setItem(key, value);
 }
 
+// Makes the durable store answer the page `ms` late, as a cold disk at sign-in
+// does. For initScripts or addInitScript.
+export function answerLate(ms) {
+  const open = IDBFactory.prototype.open;
+  IDBFactory.prototype.open = function (...args) {
+    const request = open.apply(this, args);
+    const late = {
+      onsuccess: null, onerror: null, onupgradeneeded: null,
+      get result() { return request.result; },
+      get error() { return request.error; },
+    };
+    request.onupgradeneeded = (e) => late.onupgradeneeded?.(e);
+    request.onerror = (e) => late.onerror?.(e);
+    request.onsuccess = (e) => setTimeout(() => late.onsuccess?.(e), ms);
+    return late;
+  };
+}
+
 /**
  * Opens the garden in a fresh context.
  * days: Map or object of day -> {mood, note}; stored: a raw string for the

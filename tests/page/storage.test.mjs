@@ -4,7 +4,7 @@
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdir } from 'node:fs/promises';
-import { clearStores, durableStored, launch, openGarden, plant, readStored, storedDays, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY, withGarden } from './harness.mjs';
+import { answerLate, clearStores, durableStored, launch, openGarden, plant, readStored, storedDays, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY, withGarden } from './harness.mjs';
 
 let browser;
 before(async () => {
@@ -213,6 +213,23 @@ describe('two copies: local storage and the durable store', () => {
       assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#garden .flower')].map((f) => f.dataset.day)), ['2025-06-02']);
       await plant(page, '温暖');
       assert.equal(JSON.parse(await durableStored(page)).saved, 6);
+    });
+  });
+
+  test('a day planted while the newer durable copy is still being read is added to it, not to the stale picture', async () => {
+    await withGarden(browser, { days: year }, async ({ page, errors }) => {
+      await plant(page, '开心', '', { day: '2025-06-14' });
+      const durable = JSON.parse(await durableStored(page)).days;
+      // Local storage lost its last write, and the disk is slow, as at sign-in after a crash.
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, storedValue({ '2025-06-01': { mood: 'sad' } })]);
+      await page.addInitScript(answerLate, 1500);
+      await reload(page);
+      await plant(page, '平静');
+      const expected = { ...durable, [TODAY]: { mood: 'calm' } };
+      await reload(page);
+      assert.deepEqual(JSON.parse(await durableStored(page)).days, expected);
+      assert.deepEqual(await storedDays(page), expected);
+      assert.deepEqual(errors, []);
     });
   });
 
