@@ -206,6 +206,8 @@ describe('backup and restore', () => {
       await statusSays(page, /已经恢复/);
       const planted = ['2025-06-13', '2025-06-14', TODAY];
       for (const day of planted) await plant(page, '温暖', day, { day });
+      // A crash takes what local storage was given last; the durable store keeps the undo.
+      await page.evaluate(() => localStorage.clear());
       await page.reload();
       await page.evaluate(() => window.moodMode('menu'));
       await page.locator('#restore-undo-box').waitFor();
