@@ -233,6 +233,26 @@ describe('two copies: local storage and the durable store', () => {
     });
   });
 
+  test('a garden local storage has no room for is saved to the durable store alone and drawn from it', async () => {
+    // Refuses the page's own copies of the garden, not the seeded one.
+    const noRoom = () => {
+      const set = Storage.prototype.setItem;
+      Storage.prototype.setItem = function (k, v) {
+        if (k === 'verdalune.garden.v1' && v.includes('"saved"')) throw new DOMException('full', 'QuotaExceededError');
+        return set.call(this, k, v);
+      };
+    };
+    await withGarden(browser, { days: year, initScripts: [noRoom] }, async ({ page, errors }) => {
+      await plant(page, '开心');
+      assert.equal(await page.locator('#editor-error').isHidden(), true);
+      assert.equal(await readStored(page), null, 'no stale picture is left behind');
+      await reload(page);
+      await page.waitForFunction(() => document.querySelector('#garden .flower[data-day="2025-06-15"]'));
+      assert.equal(Object.keys(JSON.parse(await durableStored(page)).days).length, Object.keys(year).length + 1);
+      assert.deepEqual(errors, []);
+    });
+  });
+
   test('a durable copy that cannot be read is set aside and the one in local storage stands', async () => {
     await withGarden(browser, { days: { '2025-06-01': { mood: 'sad' } } }, async ({ page }) => {
       await plant(page, '开心');
