@@ -190,16 +190,23 @@ const isKept = (v) => v !== null && typeof v === 'object' && typeof v.when === '
 // when `undo` is given (null drops it); resolves once both are on disk.
 function commit(text, undo) {
   return new Promise((resolve, reject) => {
-    const tx = database.transaction(TABLE, 'readwrite', { durability: 'strict' });
-    const table = tx.objectStore(TABLE);
-    table.put({ text }, TABLE);
-    if (undo === null) table.delete(UNDO);
-    else if (undo) table.put(undo, UNDO);
-    tx.oncomplete = resolve;
-    tx.onabort = tx.onerror = () => {
-      const full = tx.error && tx.error.name === 'QuotaExceededError';
-      reject(new Error(full ? '这台电脑上留给花园的空间已满' : NOT_SAVED));
-    };
+    const fail = (error) => reject(new Error(error?.name === 'QuotaExceededError' ? '这台电脑上留给花园的空间已满' : NOT_SAVED));
+    let tx = null;
+    try {
+      tx = database.transaction(TABLE, 'readwrite', { durability: 'strict' });
+      tx.oncomplete = resolve;
+      tx.onabort = tx.onerror = () => fail(tx.error);
+      const table = tx.objectStore(TABLE);
+      table.put({ text }, TABLE);
+      if (undo === null) table.delete(UNDO);
+      else if (undo) table.put(undo, UNDO);
+    } catch (e) {
+      // Neither the garden nor its undo alone.
+      try {
+        tx?.abort();
+      } catch { /* already over */ }
+      fail(e);
+    }
   });
 }
 
