@@ -206,7 +206,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
       if (value.whole) parts.push('整份读不出来');
       else if (value.unread) parts.push(`${value.unread} 天的记录读不出来`);
       if (joinable.length) parts.push(`${joinable.length} 天现在可以合并回花园`);
-      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经并回花园了'}。`));
+      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经合并回花园了'}。`));
       const actions = item('div', 'actions');
       actions.append(button('导出为文件', async () => {
         const saved = await backup.deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
@@ -258,7 +258,9 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
       say('已经删除这份另外保管的内容。', 'ok');
       ($('aside-list').querySelector('button') || $('backup-restore')).focus();
     }));
-    box.append(item('p', '', '删除后就再也找不回来了。想留着的话，请先导出为文件。'), actions);
+    const warning = item('p', '', '删除后就再也找不回来了。想留着的话，请先导出为文件。');
+    warning.setAttribute('role', 'alert');
+    box.append(warning, actions);
     li.append(box);
     no.focus();
   }

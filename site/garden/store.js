@@ -284,8 +284,8 @@ export function asideValues() {
 
 // Drops an aside value once all of it is back in the garden, or whatever it
 // holds when the person deletes it; false if it could not be removed.
-export function dropAside(value, whatever = false) {
-  if (!whatever && (value.whole || value.unread > 0)) return false;
+export function dropAside(value, deleting = false) {
+  if (!deleting && (value.whole || value.unread > 0)) return false;
   try {
     storage().removeItem(value.key);
     return true;
