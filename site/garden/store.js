@@ -82,8 +82,7 @@ export function load(now) {
     return { days: new Map(), problem: { kind: 'unavailable' }, later: ready };
   }
   localText = raw;
-  if (raw === null) return { days: new Map(), problem: null, later: ready };
-  const found = settle(raw, ls, now, false);
+  const found = raw === null ? { days: new Map(), problem: null } : settle(raw, ls, now, false);
   if (!blocked) retireOldUndo(ls, found.days, now);
   return { ...found, later: ready };
 }
