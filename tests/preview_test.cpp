@@ -298,6 +298,32 @@ TEST_CASE("a day planted moments before the browser is killed is there when the 
         CHECK(garden.onWall());
         CHECK(garden.app.running());
     }
+
+    // Two merges, the browser killed as soon as the second is done: 撤销恢复
+    // comes back with the page and undoes that merge alone.
+    auto merge = [&](const std::string& day) {
+        CHECK(garden.page.eval("(() => { const list = new DataTransfer(); list.items.add(new File([JSON.stringify("
+                               "{ app: 'verdalune-garden', version: 1, days: { '" + day + "': { mood: 'calm' } } })], 'b.json'));"
+                               " const input = document.getElementById('restore-file'); input.files = list.files;"
+                               " input.dispatchEvent(new Event('change')); return true; })()") == "true");
+        REQUIRE(garden.page.waitFor("!document.getElementById('restore-confirm').hidden"));
+        garden.page.eval("document.getElementById('restore-merge').click()");
+        REQUIRE(garden.page.waitFor("document.getElementById('backup-status').textContent.startsWith('已经合并')"));
+    };
+    garden.trayItem(1);  // 花园菜单
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'menu'"));
+    merge("2000-01-01");
+    const std::string beforeLast = garden.page.eval("localStorage.getItem('verdalune.garden.v1').replace(/\"saved\":\\d+,/, '')");
+    merge("2000-01-02");
+    wire::Fields answer;
+    wire::sendAll(garden.page.socket, wire::encode({"kill"}));
+    REQUIRE((wire::receive(garden.page.socket, answer) && answer.size() == 2 && answer[1] == "true"));
+    CHECK(garden.page.waitFor("document.getElementById('today-line')?.textContent !== '' && document.body.dataset.view === 'wall'", 60000));
+    garden.trayItem(1);
+    REQUIRE(garden.page.waitFor("!document.getElementById('restore-undo-box').hidden"));
+    garden.page.eval("document.getElementById('restore-undo').click()");
+    CHECK(garden.page.waitFor("document.getElementById('backup-status').textContent.startsWith('已经撤销')"));
+    CHECK(garden.page.eval("localStorage.getItem('verdalune.garden.v1').replace(/\"saved\":\\d+,/, '')") == beforeLast);
 }
 
 // The garden lost and made again with the real page: Explorer restarting,
