@@ -163,7 +163,9 @@ void desktopLayout() {
     if (!progman) {
         say("Progman: none");
     } else {
-        say("Progman: " + describe(progman));
+        std::vector<HWND> tops = topLevel();
+        auto place = std::find(tops.begin(), tops.end(), progman) - tops.begin() + 1;
+        say(format("Progman, #%lld of the top-level windows: ", static_cast<long long>(place)) + describe(progman));
         std::vector<HWND> children = childrenOf(progman);
         say(format("  children, top first: %zu", children.size()));
         for (HWND child : children) say("  - " + describe(child));
@@ -324,8 +326,14 @@ std::optional<COLORREF> groundColour(const fs::path& folder) {
     css << file.rdbuf();
     std::smatch found;
     std::string text = css.str();
-    if (!std::regex_search(text, found, std::regex(R"((^|\n)body\s*\{[^}]*\bbackground(-color)?\s*:\s*#([0-9a-fA-F]{6})\b)"))) return std::nullopt;
-    unsigned long rgb = std::stoul(found[3].str(), nullptr, 16);
+    if (!std::regex_search(text, found, std::regex(R"((^|\n)body\s*\{[^}]*\bbackground(-color)?\s*:\s*([^;}]+))"))) return std::nullopt;
+    std::string value = found[3].str();
+    // A custom property: its value where it is set.
+    if (std::regex_search(value, found, std::regex(R"(^var\(\s*(--[\w-]+)\s*\))")) &&
+        std::regex_search(text, found, std::regex(found[1].str() + R"(\s*:\s*([^;}]+))")))
+        value = found[1].str();
+    if (!std::regex_search(value, found, std::regex(R"(^\s*#([0-9a-fA-F]{6})\s*$)"))) return std::nullopt;
+    unsigned long rgb = std::stoul(found[1].str(), nullptr, 16);
     return RGB((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff);
 }
 
