@@ -46,7 +46,7 @@ std::string utf8(std::wstring_view text) {
     return out;
 }
 
-std::string format(const char* pattern, ...) {
+std::string formatted(const char* pattern, ...) {
     char text[1024];
     va_list args;
     va_start(args, pattern);
@@ -69,10 +69,10 @@ std::wstring titleOf(HWND window) {
     return text;
 }
 
-std::string handle(HWND window) { return format("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window))); }
+std::string handle(HWND window) { return formatted("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window))); }
 
 std::string rectText(const RECT& r) {
-    return format("(%ld,%ld)-(%ld,%ld) %ldx%ld", r.left, r.top, r.right, r.bottom, r.right - r.left, r.bottom - r.top);
+    return formatted("(%ld,%ld)-(%ld,%ld) %ldx%ld", r.left, r.top, r.right, r.bottom, r.right - r.left, r.bottom - r.top);
 }
 
 RECT rectOf(HWND window) {
@@ -95,10 +95,10 @@ std::string describe(HWND window) {
     LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE), ex = GetWindowLongPtrW(window, GWL_EXSTYLE);
     std::string title = utf8(titleOf(window));
     return handle(window) + " \"" + utf8(classOf(window)) + "\"" + (title.empty() ? "" : " \"" + title + "\"") +
-           format(" style 0x%08lx ", static_cast<unsigned long>(style & 0xffffffff)) +
+           formatted(" style 0x%08lx ", static_cast<unsigned long>(style & 0xffffffff)) +
            flags(style, {{WS_POPUP, "WS_POPUP"}, {WS_CHILD, "WS_CHILD"}, {WS_VISIBLE, "WS_VISIBLE"}, {WS_DISABLED, "WS_DISABLED"},
                          {WS_CLIPSIBLINGS, "WS_CLIPSIBLINGS"}, {WS_CLIPCHILDREN, "WS_CLIPCHILDREN"}}) +
-           format(" ex 0x%08lx ", static_cast<unsigned long>(ex & 0xffffffff)) +
+           formatted(" ex 0x%08lx ", static_cast<unsigned long>(ex & 0xffffffff)) +
            flags(ex, {{WS_EX_LAYERED, "WS_EX_LAYERED"}, {WS_EX_NOREDIRECTIONBITMAP, "WS_EX_NOREDIRECTIONBITMAP"},
                       {WS_EX_TOPMOST, "WS_EX_TOPMOST"}, {WS_EX_TRANSPARENT, "WS_EX_TRANSPARENT"}, {WS_EX_TOOLWINDOW, "WS_EX_TOOLWINDOW"},
                       {WS_EX_NOACTIVATE, "WS_EX_NOACTIVATE"}}) +
@@ -141,7 +141,7 @@ void windowsVersion() {
     const wchar_t* key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
     RegGetValueW(HKEY_LOCAL_MACHINE, key, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, shown, &size);
     RegGetValueW(HKEY_LOCAL_MACHINE, key, L"UBR", RRF_RT_REG_DWORD, nullptr, &ubr, &ubrSize);
-    say(format("Windows: %lu.%lu build %lu.%lu", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, ubr) +
+    say(formatted("Windows: %lu.%lu build %lu.%lu", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, ubr) +
         (*shown ? " (" + utf8(shown) + ")" : ""));
     using Wine = const char*(__cdecl*)();
     if (auto wine = reinterpret_cast<Wine>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version"))))
@@ -152,7 +152,7 @@ void primaryDisplay() {
     RECT screen = display();
     UINT dpiX = 96, dpiY = 96;
     GetDpiForMonitor(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), MDT_EFFECTIVE_DPI, &dpiX, &dpiY);
-    say(format("Primary display: %ldx%ld physical pixels, scale %u%% (%u dpi); %d display(s)", screen.right, screen.bottom,
+    say(formatted("Primary display: %ldx%ld physical pixels, scale %u%% (%u dpi); %d display(s)", screen.right, screen.bottom,
                dpiX * 100 / 96, dpiX, GetSystemMetrics(SM_CMONITORS)));
 }
 
@@ -165,9 +165,9 @@ void desktopLayout() {
     } else {
         std::vector<HWND> tops = topLevel();
         auto place = std::find(tops.begin(), tops.end(), progman) - tops.begin() + 1;
-        say(format("Progman, #%lld of the top-level windows: ", static_cast<long long>(place)) + describe(progman));
+        say(formatted("Progman, #%lld of the top-level windows: ", static_cast<long long>(place)) + describe(progman));
         std::vector<HWND> children = childrenOf(progman);
-        say(format("  children, top first: %zu", children.size()));
+        say(formatted("  children, top first: %zu", children.size()));
         for (HWND child : children) say("  - " + describe(child));
     }
     say("Top-level WorkerW windows, top first:");
@@ -177,7 +177,7 @@ void desktopLayout() {
         if (classOf(top) != L"WorkerW") continue;
         ++count;
         HWND icons = FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr);
-        say(format("  - #%d of the top-level windows: ", place) + describe(top) + (icons ? "; holds SHELLDLL_DefView" : ""));
+        say(formatted("  - #%d of the top-level windows: ", place) + describe(top) + (icons ? "; holds SHELLDLL_DefView" : ""));
     }
     if (!count) say("  none");
     HWND iconHolder = nullptr;
@@ -237,8 +237,8 @@ void gardenReport(HWND garden) {
     DWORD how = 0;
     if (!(GetWindowLongPtrW(garden, GWL_EXSTYLE) & WS_EX_LAYERED)) say("  layered: no");
     else if (GetLayeredWindowAttributes(garden, &key, &alpha, &how))
-        say(format("  layered: alpha %u%s%s", alpha, how & LWA_ALPHA ? " (LWA_ALPHA)" : " (alpha not set)", how & LWA_COLORKEY ? ", colour key" : ""));
-    else say(format("  layered: attributes unreadable (error %lu)", GetLastError()));
+        say(formatted("  layered: alpha %u%s%s", alpha, how & LWA_ALPHA ? " (LWA_ALPHA)" : " (alpha not set)", how & LWA_COLORKEY ? ", colour key" : ""));
+    else say(formatted("  layered: attributes unreadable (error %lu)", GetLastError()));
     RECT at = rectOf(garden), screen = display();
     say("  rectangle " + rectText(at) + " against the primary display " + rectText(screen) + ": " +
         (EqualRect(&at, &screen) ? "the same" : "differs"));
@@ -248,7 +248,7 @@ void gardenReport(HWND garden) {
         std::vector<HWND> siblings = childrenOf(parent);
         auto me = std::find(siblings.begin(), siblings.end(), garden);
         size_t index = static_cast<size_t>(me - siblings.begin());
-        say(format("  place among the %zu children of its parent: #%zu from the top", siblings.size(), index + 1));
+        say(formatted("  place among the %zu children of its parent: #%zu from the top", siblings.size(), index + 1));
         HWND above = index > 0 ? siblings[index - 1] : nullptr;
         say("  directly below SHELLDLL_DefView: " + std::string(above && classOf(above) == L"SHELLDLL_DefView" ? "yes" : "no") +
             (above ? " (above it: \"" + utf8(classOf(above)) + "\")" : " (it is on top)"));
@@ -278,6 +278,7 @@ void gardenReport(HWND garden) {
 void runtimeVersion(const fs::path& folder) {
     fs::path loader = folder / L"WebView2Loader.dll";
     const char* exported = "GetAvailableCoreWebView2BrowserVersionString";
+    std::string loaderSays;
     std::error_code error;
     if (!folder.empty() && fs::exists(loader, error)) {
         // Looked into first without running it: our test runtimes write their
@@ -296,8 +297,8 @@ void runtimeVersion(const fs::path& folder) {
             CoTaskMemFree(version);
             return;
         }
-        say(has ? format("  the loader beside the program found no runtime (0x%08lx)", static_cast<unsigned long>(result))
-                : "  the loader beside the program does not tell the runtime's version (not the vendor's loader)");
+        loaderSays = has ? formatted("  the loader beside the program found none (0x%08lx)", static_cast<unsigned long>(result))
+                         : "  the loader beside the program does not tell (not the vendor's loader)";
     }
     const wchar_t* key = L"SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
     struct Place {
@@ -313,10 +314,12 @@ void runtimeVersion(const fs::path& folder) {
         if (RegGetValueW(place.root, key, L"pv", RRF_RT_REG_SZ | place.view, nullptr, version, &size) == ERROR_SUCCESS && *version &&
             std::wstring(version) != L"0.0.0.0") {
             say("WebView2 runtime: " + utf8(version) + " (registered, " + place.name + ")");
+            if (!loaderSays.empty()) say(loaderSays);
             return;
         }
     }
     say("WebView2 runtime: not found (no loader answer, no registration)");
+    if (!loaderSays.empty()) say(loaderSays);
 }
 
 // The page's ground, from the style sheet the program serves.
@@ -465,7 +468,7 @@ bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_poi
     if (!garden) return finish(notSeen("no garden window"));
     fs::path folder = programFolder(garden);
     std::optional<COLORREF> ground = groundColour(folder);
-    if (ground) say(format("Ground colour: #%02x%02x%02x (site\\garden\\style.css beside the program)", GetRValue(*ground), GetGValue(*ground), GetBValue(*ground)));
+    if (ground) say(formatted("Ground colour: #%02x%02x%02x (site\\garden\\style.css beside the program)", GetRValue(*ground), GetGValue(*ground), GetBValue(*ground)));
     else say("Ground colour: unknown (no body background in " + utf8((folder / L"site\\garden\\style.css").wstring()) + ")");
     if (!onWall(garden)) return finish(notSeen(IsWindowVisible(garden) ? "window mode: the garden is an ordinary window, not on the wall" : "hidden, and not on the wall"));
     if (!IsWindowVisible(garden)) return finish(notSeen("hidden"));
@@ -481,8 +484,8 @@ bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_poi
     int shown = share(shot, isGround);
     int black = share(shot, [](COLORREF c) { return GetRValue(c) < 24 && GetGValue(c) < 24 && GetBValue(c) < 24; });
     int white = share(shot, [](COLORREF c) { return GetRValue(c) > 232 && GetGValue(c) > 232 && GetBValue(c) > 232; });
-    say(format("Sample: %zu points, x 12-96%%, y 6-88%% of the primary display", samplePoints().size()));
-    say(format("  with the garden shown: %d%% ground colour, %d%% black, %d%% white; %d%% under other windows", shown, black, white, covered));
+    say(formatted("Sample: %zu points, x 12-96%%, y 6-88%% of the primary display", samplePoints().size()));
+    say(formatted("  with the garden shown: %d%% ground colour, %d%% black, %d%% white; %d%% under other windows", shown, black, white, covered));
 
     // The comparison: the same desktop without the garden.
     ShowWindow(garden, SW_HIDE);
@@ -491,7 +494,7 @@ bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_poi
     ShowWindow(garden, SW_SHOWNOACTIVATE);
     bool back = IsWindowVisible(garden);
     int without = share(bare, isGround);
-    say(format("  with the garden hidden: %d%% ground colour (shown again: %s)", without, back ? "yes" : "NO"));
+    say(formatted("  with the garden hidden: %d%% ground colour (shown again: %s)", without, back ? "yes" : "NO"));
     say(savePng(bare, out / L"screen-hidden.png") ? "Comparison: screen-hidden.png" : "Comparison: could not be saved");
 
     // The pixels decide; what lies above the garden only explains.
@@ -503,8 +506,8 @@ bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_poi
     if (black >= 80) return finish(notSeen("black"));
     if (white >= 80) return finish(notSeen("white"));
     if (!ground) return finish(notSeen("the page's ground colour is unknown"));
-    if (shown < seenShare) return finish(notSeen(format("only %d%% of the points show the ground colour", shown)));
-    return finish(notSeen(format("the desktop shows the ground colour without the garden too (%d%%)", without)));
+    if (shown < seenShare) return finish(notSeen(formatted("only %d%% of the points show the ground colour", shown)));
+    return finish(notSeen(formatted("the desktop shows the ground colour without the garden too (%d%%)", without)));
 }
 
 void print(const std::string& text) {
@@ -547,7 +550,7 @@ int wmain(int argc, wchar_t** argv) {
     windowsVersion();
     primaryDisplay();
     desktopLayout();
-    if (wait) say(format("Waited up to %d s for the garden on the wall: %s", wait, waited ? "there" : "not there"));
+    if (wait) say(formatted("Waited up to %d s for the garden on the wall: %s", wait, waited ? "there" : "not there"));
     if (garden) gardenReport(garden);
     else say("Garden: no window of class \"" + utf8(gardenClass) + "\" titled \"" + utf8(gardenTitle) + "\"");
     runtimeVersion(garden ? programFolder(garden) : fs::path());
