@@ -270,7 +270,7 @@ HRESULT STDMETHODCALLTYPE createController(Object* self, HWND parent, IUnknown* 
     bool refuse = failing("controller-code") || (self->old && failing("old-code"));
     later([done, parent, refuse] {
         if (!done->active) return;
-        Object* controller = failing("controller-null") || refuse ? nullptr : make(Controller);
+        Object* controller = failing("controller-null") ? nullptr : make(Controller);
         if (controller && IsWindow(parent)) controller->parent = parent;
         invoke(done->handler, refuse ? E_FAIL : S_OK, controller);
     });
