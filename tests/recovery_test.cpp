@@ -7,6 +7,7 @@
 #include <wtsapi32.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 

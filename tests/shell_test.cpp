@@ -360,10 +360,14 @@ TEST_CASE("the display going off and on is heard at the owner window only and a 
     Shell shell(Shell::win11);
     Host host;
     const GUID displayStatus{0x2b84c20e, 0xad23, 0x4ddf, {0x93, 0xdb, 0x05, 0xff, 0xbd, 0x7e, 0xfc, 0xa5}};
+    // The record as Windows sends it: the setting, then its 4 bytes of data.
     auto tell = [&](HWND window, const GUID& setting, DWORD state) {
-        POWERBROADCAST_SETTING change{setting, sizeof state, {}};
-        memcpy(change.Data, &state, sizeof state);
-        return proc(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(&change));
+        alignas(POWERBROADCAST_SETTING) BYTE record[sizeof(POWERBROADCAST_SETTING) + sizeof state] = {};
+        auto* change = reinterpret_cast<POWERBROADCAST_SETTING*>(record);
+        change->PowerSetting = setting;
+        change->DataLength = sizeof state;
+        memcpy(record + offsetof(POWERBROADCAST_SETTING, Data), &state, sizeof state);
+        return proc(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(record));
     };
     unseen = 0;
     CHECK(tell(owner, displayStatus, 0) == TRUE);

@@ -6,8 +6,12 @@
 
 #include <shlobj.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <fstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
