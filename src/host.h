@@ -19,6 +19,8 @@ constexpr const wchar_t* gardenTitle = L"Verdalune 情绪花园";
 constexpr UINT trayMessage = WM_APP + 1;
 // Posted to the owner window when the garden is lost; wParam 1: its browser.
 constexpr UINT lostMessage = WM_APP + 2;
+// Posted to the owner window to move the garden to a newer runtime.
+constexpr UINT renewMessage = WM_APP + 3;
 // Asks Progman to put a worker window behind the desktop icons.
 constexpr UINT spawnWorker = 0x052C;
 // The tray menu's items, top to bottom.

@@ -499,8 +499,12 @@ HRESULT onSuspend(HRESULT result, BOOL done) {
 // awake). The editor never rests: a note may be half written.
 void rest() {
     if (!unseen || resting || !onWall || !controller) return;
-    // Nobody sees the garden made again on a newer runtime now.
-    if (updated) return renew();
+    // Nobody sees the garden made again on a newer runtime now; made from the
+    // loop, as this may run inside the page's own message.
+    if (updated) {
+        PostMessageW(owner, renewMessage, 0, 0);
+        return;
+    }
     resting = true;
     controller->put_IsVisible(FALSE);
     if (auto web3 = query<ICoreWebView2_3>(web)) web3->TrySuspend(adopt(new SuspendDone(onSuspend)).Get());
@@ -616,6 +620,9 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam) rebuild();
         // The garden is made again, off the wall, by the placement that finds it gone.
         else if (!IsWindow(view)) position(false);
+        return 0;
+    case renewMessage:
+        if (updated && unseen) renew();
         return 0;
     case WM_WTSSESSION_CHANGE:
         if (window != owner) break;
