@@ -375,6 +375,18 @@ TEST_CASE("a lock rests the garden on the wall and an unlock wakes it in place w
     garden.quit();
 }
 
+TEST_CASE("a suspend the runtime refuses leaves the garden hidden until the unlock shows it with nothing to resume") {
+    BoxWatch boxes;
+    Garden garden({.failure = L"suspend-refused"});
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    REQUIRE(garden.record.waitFor("suspend-done"));
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    CHECK(rests(garden) == std::vector<std::string>{"notify-position", "visible 0", "suspend", "suspend-done", "visible 1", "notify-position"});
+    CHECK(inPlace(garden));
+    CHECK(boxes.boxes().empty());
+    garden.quit();
+}
+
 // A new runtime is taken up while nobody looks: the old environment let go
 // of, a new one on the same profile, the same window. Where the old browser
 // still holds the profile, the next wake asks again; nothing spins meanwhile.

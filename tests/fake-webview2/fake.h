@@ -52,7 +52,7 @@ constexpr int newWindow = 6;
 // With FAKE_WEBVIEW2_FAIL=old-request an old environment refuses controllers
 // at once; with old-code, in the completion. With environment-busy the second
 // environment asked for is refused at once, as while the last browser still
-// holds the profile.
+// holds the profile. (With suspend-refused, TrySuspend reports false.)
 constexpr int newVersion = 7;
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 

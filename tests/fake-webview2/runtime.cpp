@@ -419,7 +419,8 @@ HRESULT STDMETHODCALLTYPE trySuspend(Object* self, IUnknown* handler) {
     Held* done = hold(SuspendDone, handler);
     later([done] {
         if (!done->active) return;
-        invoke(done->handler, S_OK, TRUE);
+        // A busy page may not be suspended; the view then stays hidden and awake.
+        invoke(done->handler, S_OK, failing("suspend-refused") ? FALSE : TRUE);
         letGo(done);
         record("suspend-done");
     });
@@ -513,7 +514,7 @@ void report() {
 
 constexpr const char* failModes[] = {"", "start", "environment-code", "environment-null", "controller-request",
                                      "controller-code", "controller-null", "view-null", "view3-missing", "mapping", "hold",
-                                     "settings-old", "old-request", "old-code", "environment-busy"};
+                                     "settings-old", "old-request", "old-code", "environment-busy", "suspend-refused"};
 
 }  // namespace
 
