@@ -19,6 +19,8 @@ constexpr const wchar_t* gardenTitle = L"Verdalune 情绪花园";
 constexpr UINT trayMessage = WM_APP + 1;
 // Posted to the owner window when the garden is lost; wParam 1: its browser.
 constexpr UINT lostMessage = WM_APP + 2;
+// Posted to the owner window to move the garden to a newer runtime.
+constexpr UINT renewMessage = WM_APP + 3;
 // Asks Progman to put a worker window behind the desktop icons.
 constexpr UINT spawnWorker = 0x052C;
 // The tray menu's items, top to bottom.
@@ -34,6 +36,8 @@ extern std::filesystem::path site;
 extern bool onWall;
 // Kept from start-up, so that a lost garden can be made again.
 extern Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;
+// Why nobody can see the wall now (bits of Unseen in the module).
+extern int unseen;
 // Rebuilds since the page last spoke; unresponsive reports in a row.
 extern int rebuilds;
 extern int hangs;
@@ -47,7 +51,6 @@ void resize();
 void command(const wchar_t* word);
 void makeView();
 void rebuild();
-void askController();
-bool alive();
+void askController(bool fresh);
 void quit(int code);
 void CALLBACK destroyed(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD thread, DWORD time);

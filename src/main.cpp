@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <wtsapi32.h>
 #include <wrl/client.h>
 
 #include <filesystem>
@@ -43,6 +44,9 @@ constexpr const wchar_t* cannotCreate = L"无法创建桌面窗口。";
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the full x64 size");
 
+// The power setting that says whether the session's display is on.
+constexpr GUID displayStatus{0x2b84c20e, 0xad23, 0x4ddf, {0x93, 0xdb, 0x05, 0xff, 0xbd, 0x7e, 0xfc, 0xa5}};
+
 HWND view;
 HWND owner;
 ComPtr<ICoreWebView2Controller> controller;
@@ -56,8 +60,36 @@ int rebuilds;
 int hangs;
 // True while the notice that the wall is not available is open.
 bool noticing;
+using Hook = std::unique_ptr<std::remove_pointer_t<HWINEVENTHOOK>, decltype(&UnhookWinEvent)>;
 // The destruction watch on the garden window's own process and thread.
-std::unique_ptr<std::remove_pointer_t<HWINEVENTHOOK>, decltype(&UnhookWinEvent)> watch{nullptr, UnhookWinEvent};
+Hook watch{nullptr, UnhookWinEvent};
+// While the garden lies in Progman: the watch on the order of Progman's
+// children, on Progman's own process and thread, and that thread.
+Hook restack{nullptr, UnhookWinEvent};
+DWORD stackThread;
+// Why nobody can see the wall now, a bit for each: the session is locked, the
+// display is off, the session is disconnected.
+enum Unseen { locked = 1, dark = 2, away = 4 };
+int unseen;
+// The garden on the wall was hidden for a rest; suspended if the runtime agreed.
+bool resting;
+bool suspended;
+// A resume from sleep came while nobody could see the wall: the wake after it
+// does what the resume would have.
+bool slept;
+// A newer runtime is installed: the garden moves to it when it next rests.
+bool updated;
+// The environment for that move could not be made yet.
+bool stalled;
+// The controller asked for comes from the kept environment, not a new one.
+bool reused;
+// The user data folder, and why a new environment was last asked for.
+fs::path profile;
+enum Why { starting, updating, mending } why;
+HPOWERNOTIFY display;
+
+void rest();
+void startEnvironment(Why reason);
 
 // What the watch listens for. A test build listens for creation instead,
 // which Wine raises across processes where it raises no destruction, to show
@@ -72,6 +104,8 @@ using NavigationStarting = Handler<ICoreWebView2NavigationStartingEventHandler, 
 using MessageReceived = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
 using ProcessFailed = Handler<ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs*>;
 using NewWindowRequested = Handler<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs*>;
+using VersionAvailable = Handler<ICoreWebView2NewBrowserVersionAvailableEventHandler, ICoreWebView2Environment*, IUnknown*>;
+using SuspendDone = Handler<ICoreWebView2TrySuspendCompletedHandler, HRESULT, BOOL>;
 
 // Takes over the reference that a new object is born with.
 template <class T>
@@ -79,6 +113,14 @@ ComPtr<T> adopt(T* object) {
     ComPtr<T> owned;
     *owned.GetAddressOf() = object;
     return owned;
+}
+
+// The interface T of an object, or null where the runtime is too old for it.
+template <class T, class U>
+ComPtr<T> query(const ComPtr<U>& object) {
+    ComPtr<T> found;
+    if (object) object->QueryInterface(T::iid, reinterpret_cast<void**>(found.GetAddressOf()));
+    return found;
 }
 
 // Ends the loop. A child that leaves the wall with its process keeps its last
@@ -118,79 +160,152 @@ BOOL CALLBACK findHost(HWND top, LPARAM out) {
     return FALSE;
 }
 
-void position(bool wall) {
-    if (!alive()) return;
-    HWND shell = FindWindowW(L"Progman", nullptr);
-    HWND worker = nullptr;  // the garden's parent on the wall
-    HWND icons = nullptr;   // 24H2 and later: the garden lies right below it
-    if (wall && shell) {
-        // Asks the shell to put a worker window behind the icons; a hung shell
-        // must not hang us, and what it answers does not matter.
-        SendMessageTimeoutW(shell, spawnWorker, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
-        // Since 24H2 Progman draws no picture of its own: its icon view is
-        // layered, and a WorkerW child below it draws the system wallpaper. The
-        // garden goes between the two, as a child of Progman itself.
-        icons = FindWindowExW(shell, nullptr, L"SHELLDLL_DefView", nullptr);
-        if (icons && ((GetWindowLongPtrW(icons, GWL_EXSTYLE) & WS_EX_LAYERED) || FindWindowExW(shell, nullptr, L"WorkerW", nullptr)))
-            worker = shell;
-        else icons = nullptr;
-        if (!worker) EnumWindows(findHost, reinterpret_cast<LPARAM>(&worker));
+// Where the garden goes on the wall: since 24H2 Progman itself, right below
+// its icon view (given back in `icons`); before, the worker behind the icons.
+// Null where there is none.
+HWND findLayer(HWND shell, HWND& icons) {
+    icons = nullptr;
+    if (!shell) return nullptr;
+    // Asks the shell to put a worker window behind the icons; a hung shell
+    // must not hang us, and what it answers does not matter.
+    SendMessageTimeoutW(shell, spawnWorker, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
+    // Since 24H2 Progman draws no picture of its own: its icon view is
+    // layered, and a WorkerW child below it draws the system wallpaper. The
+    // garden goes between the two, as a child of Progman itself.
+    HWND found = FindWindowExW(shell, nullptr, L"SHELLDLL_DefView", nullptr);
+    if (found && ((GetWindowLongPtrW(found, GWL_EXSTYLE) & WS_EX_LAYERED) || FindWindowExW(shell, nullptr, L"WorkerW", nullptr))) {
+        icons = found;
+        return shell;
     }
-    // Recorded before the notice: its box runs a message loop, where neither
-    // "TaskbarCreated" nor a display change may look for the wall again, and
-    // the page's own asking is answered by the notice already open.
-    onWall = wall && worker;
-    if (wall && !worker) {
-        if (noticing) return;
-        noticing = true;
-        MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", L"Verdalune", MB_OK);
-        noticing = false;
-        onWall = false;
-    }
+    HWND worker = nullptr;
+    EnumWindows(findHost, reinterpret_cast<LPARAM>(&worker));
+    return worker;
+}
 
-    // Hidden only to change its parent or mode: a garden that stays where it
-    // is is only moved, or every display change would flash the wallpaper.
-    LONG_PTR style = onWall ? WS_CHILD | WS_CLIPCHILDREN : WS_POPUP | WS_CLIPCHILDREN;
-    bool moving = (GetWindowLongPtrW(view, GWL_STYLE) & (WS_CHILD | WS_POPUP | WS_CLIPCHILDREN)) != style ||
-                  GetAncestor(view, GA_PARENT) != (onWall ? worker : GetDesktopWindow());
-    if (moving) {
-        ShowWindow(view, SW_HIDE);
-        SetWindowLongPtrW(view, GWL_STYLE, style);
-        // A child that is layered when SetParent runs is reported to stay
-        // invisible: layered only once it is in place, and never off the wall.
-        SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) & ~LONG_PTR(WS_EX_LAYERED));
-        SetLastError(0);
-        if (!SetParent(view, onWall ? worker : nullptr) && GetLastError()) {
-            onWall = false;
-            SetWindowLongPtrW(view, GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
-            SetParent(view, nullptr);
-        }
-    }
-    if (onWall && icons) {
-        SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) | WS_EX_LAYERED);
-        SetLayeredWindowAttributes(view, 0, 255, LWA_ALPHA);
-    }
+// The notice that the wall is not there, one at a time; false while one is open.
+bool notice() {
+    if (noticing) return false;
+    noticing = true;
+    MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", L"Verdalune", MB_OK);
+    noticing = false;
+    return true;
+}
 
-    // Always the primary display; inside the worker its origin may be offset.
+// Gives the garden its parent (null: none) and the style that goes with it.
+// Hidden only to change them: a garden that stays where it is is only moved,
+// or every display change would flash the wallpaper. True when it changed;
+// `parent` comes back null if the shell refused the garden.
+bool reparent(HWND& parent) {
+    LONG_PTR style = parent ? WS_CHILD | WS_CLIPCHILDREN : WS_POPUP | WS_CLIPCHILDREN;
+    if ((GetWindowLongPtrW(view, GWL_STYLE) & (WS_CHILD | WS_POPUP | WS_CLIPCHILDREN)) == style &&
+        GetAncestor(view, GA_PARENT) == (parent ? parent : GetDesktopWindow()))
+        return false;
+    ShowWindow(view, SW_HIDE);
+    SetWindowLongPtrW(view, GWL_STYLE, style);
+    // A child that is layered when SetParent runs is reported to stay
+    // invisible: layered only once it is in place, and never off the wall.
+    SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) & ~LONG_PTR(WS_EX_LAYERED));
+    SetLastError(0);
+    if (!SetParent(view, parent) && GetLastError()) {
+        parent = nullptr;
+        SetWindowLongPtrW(view, GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
+        SetParent(view, nullptr);
+    }
+    return true;
+}
+
+// Since 24H2 the garden is layered, as the icon view above it is, but only
+// once it is in place. False if its alpha cannot be set.
+bool layer() {
+    SetWindowLongPtrW(view, GWL_EXSTYLE, GetWindowLongPtrW(view, GWL_EXSTYLE) | WS_EX_LAYERED);
+    return SetLayeredWindowAttributes(view, 0, 255, LWA_ALPHA);
+}
+
+// Over the primary display, inside its parent on the wall (whose origin may
+// be offset), or over the work area where the wall was wanted but not found.
+void place(HWND parent, HWND icons, bool fallback, bool changed) {
     RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     POINT origin{0, 0};
-    if (onWall) ScreenToClient(worker, &origin);
-    if (wall && !onWall) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    if (onWall) ScreenToClient(parent, &origin);
+    if (fallback) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     SetWindowPos(view, !onWall ? HWND_TOP : icons ? icons : HWND_BOTTOM, area.left + origin.x, area.top + origin.y,
                  area.right - area.left, area.bottom - area.top,
-                 (onWall ? SWP_NOACTIVATE : 0) | (moving ? SWP_FRAMECHANGED : 0));
+                 (onWall ? SWP_NOACTIVATE : 0) | (changed ? SWP_FRAMECHANGED : 0));
     ShowWindow(view, onWall ? SW_SHOWNOACTIVATE : SW_SHOW);
     if (!onWall) {
         SetForegroundWindow(view);
         if (controller) controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
     }
     resize();
+    // The runtime's own windows follow a parent that moved only when told.
+    if (onWall && controller) controller->NotifyParentWindowPositionChanged();
+}
+
+// Windows reorders Progman's children now and then (its worker raised right
+// below the icon view when it draws the wallpaper again), which would hide
+// the garden behind the system wallpaper. Only reorders on Progman's own
+// thread are heard, and only a garden moved out of its place is moved back.
+void CALLBACK restacked(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
+    if (!onWall || window != GetParent(view)) return;
+    HWND icons = FindWindowExW(window, nullptr, L"SHELLDLL_DefView", nullptr);
+    if (icons && GetWindow(icons, GW_HWNDNEXT) != view) SetWindowPos(view, icons, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// Watches Progman's children while the garden is one of them (`shell`), and
+// nothing otherwise; a restarted Explorer is a new thread, watched anew.
+void watchStack(HWND shell) {
+    DWORD process = 0;
+    DWORD thread = shell ? GetWindowThreadProcessId(shell, &process) : 0;
+    if (thread == stackThread && (restack || !thread)) return;
+    stackThread = thread;
+    restack.reset();
+    if (!thread) return;
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, restacked, process, thread, WINEVENT_OUTOFCONTEXT);
+    // Wine refuses a hook on a thread of another process; the process alone
+    // is the narrowest scope left.
+    if (!hook) hook = SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, restacked, process, 0, WINEVENT_OUTOFCONTEXT);
+    restack.reset(hook);
+}
+
+void position(bool wall) {
+    // The shell takes the garden down with its worker (Explorer restarting, a
+    // worker replaced): it is made again, hidden and off the wall, and its
+    // page puts it back. Whatever finds it gone comes here.
+    if (!IsWindow(view)) {
+        watchStack(nullptr);
+        rebuild();
+        // While Explorer restarts there is no new window yet, and the garden
+        // still belongs on the wall: "TaskbarCreated" looks for it only then.
+        if (IsWindow(view)) onWall = false;
+        return;
+    }
+    HWND shell = FindWindowW(L"Progman", nullptr);
+    HWND icons = nullptr;  // 24H2 and later: the garden lies right below it
+    HWND parent = wall ? findLayer(shell, icons) : nullptr;
+    // Recorded before the notice: its box runs a message loop, where neither
+    // "TaskbarCreated" nor a display change may look for the wall again, and
+    // the page's own asking is answered by the notice already open.
+    onWall = parent != nullptr;
+    if (wall && !parent && !notice()) return;
+    bool changed = reparent(parent);
+    onWall = parent != nullptr;
+    // A layered child without its alpha is an invisible garden behind the
+    // icons: no wall, then.
+    if (onWall && icons && !layer()) {
+        onWall = false;
+        parent = icons = nullptr;
+        changed = reparent(parent) || changed;
+        if (!notice()) return;
+    }
+    place(parent, icons, wall && !onWall, changed);
+    watchStack(onWall && icons ? shell : nullptr);
 }
 
 // Sends a mode word to the page; the page decides what it means.
 void command(const wchar_t* word) {
     // A garden lost unnoticed comes back when the user reaches for it.
-    if (!web || !alive()) return;
+    if (!IsWindow(view)) return position(false);
+    if (!web) return;
     std::wstring script = L"window.moodMode('" + std::wstring(word) + L"')";
     web->ExecuteScript(script.c_str(), nullptr);
 }
@@ -204,7 +319,11 @@ HRESULT onMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args
     std::wstring message = text ? text : L"";
     CoTaskMemFree(text);
     if (message == L"showEditor") position(false);
-    else if (message == L"showWall") position(true);
+    else if (message == L"showWall") {
+        position(true);
+        // A page made while nobody can see it (a new runtime) rests at once.
+        rest();
+    }
     return S_OK;
 }
 
@@ -256,20 +375,16 @@ void settle() {
     settings->put_AreDevToolsEnabled(FALSE);
     settings->put_IsStatusBarEnabled(FALSE);
     settings->put_IsZoomControlEnabled(FALSE);
-    ComPtr<ICoreWebView2Settings3> keys;
-    if (SUCCEEDED(settings->QueryInterface(ICoreWebView2Settings3::iid, reinterpret_cast<void**>(keys.GetAddressOf()))) && keys)
-        keys->put_AreBrowserAcceleratorKeysEnabled(FALSE);
-    ComPtr<ICoreWebView2Settings5> pinch;
-    if (SUCCEEDED(settings->QueryInterface(ICoreWebView2Settings5::iid, reinterpret_cast<void**>(pinch.GetAddressOf()))) && pinch)
-        pinch->put_IsPinchZoomEnabled(FALSE);
-    ComPtr<ICoreWebView2Settings6> swipe;
-    if (SUCCEEDED(settings->QueryInterface(ICoreWebView2Settings6::iid, reinterpret_cast<void**>(swipe.GetAddressOf()))) && swipe)
-        swipe->put_IsSwipeNavigationEnabled(FALSE);
+    if (auto keys = query<ICoreWebView2Settings3>(settings)) keys->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+    if (auto pinch = query<ICoreWebView2Settings5>(settings)) pinch->put_IsPinchZoomEnabled(FALSE);
+    if (auto swipe = query<ICoreWebView2Settings6>(settings)) swipe->put_IsSwipeNavigationEnabled(FALSE);
 }
+
+void refused(const wchar_t* text);
 
 HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     if (FAILED(result) || !created) {
-        fail(cannotStart);
+        refused(cannotStart);
         return S_OK;
     }
     controller = created;
@@ -278,9 +393,8 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
         fail(cannotStart);
         return S_OK;
     }
-    ComPtr<ICoreWebView2_3> web3;
-    if (FAILED(web->QueryInterface(ICoreWebView2_3::iid, reinterpret_cast<void**>(web3.GetAddressOf()))) || !web3 ||
-        FAILED(web3->SetVirtualHostNameToFolderMapping(hostName, site.c_str(), COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY_CORS))) {
+    auto web3 = query<ICoreWebView2_3>(web);
+    if (!web3 || FAILED(web3->SetVirtualHostNameToFolderMapping(hostName, site.c_str(), COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY_CORS))) {
         fail(L"请更新 Microsoft Edge WebView2 Runtime。");
         return S_OK;
     }
@@ -301,22 +415,123 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
     return S_OK;
 }
 
-// Asks the kept environment for a controller on the garden window; `setup`
-// takes it from there.
-void askController() {
+// Asks the environment for a controller on the garden window; `setup` takes
+// it from there.
+void askController(bool fresh) {
+    reused = !fresh;
     auto done = adopt(new ControllerDone(setup));
-    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) fail(cannotCreate);
+    if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) refused(cannotCreate);
+}
+
+// A kept environment may point at a runtime that an update has removed, and
+// then refuses every controller: the garden is asked once more of a new
+// environment before the program gives up.
+void refused(const wchar_t* text) {
+    if (!reused) return fail(text);
+    environment.Reset();
+    startEnvironment(mending);
+}
+
+HRESULT onVersion(ICoreWebView2Environment*, IUnknown*) {
+    updated = true;
+    return S_OK;
 }
 
 HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* created) {
     if (FAILED(result) || !created) {
-        fail(installRuntime);
+        // Most likely the old browser still holds the profile: asked again at
+        // the next rest or wake (see sight), never at once and with no box.
+        if (why == updating) stalled = true;
+        else fail(why == starting ? installRuntime : cannotStart);
         return S_OK;
     }
     // Kept, so that a lost garden can be made again without a new browser profile.
     environment = created;
-    askController();
+    EventRegistrationToken token{};
+    environment->add_NewBrowserVersionAvailable(adopt(new VersionAvailable(onVersion)).Get(), &token);
+    askController(true);
     return S_OK;
+}
+
+// Asks for a new environment on the profile; whatever the runtime's newest
+// version is, this one uses it.
+void startEnvironment(Why reason) {
+    why = reason;
+    updated = stalled = false;
+    auto done = adopt(new EnvironmentDone(onEnvironment));
+    HRESULT result = CreateCoreWebView2EnvironmentWithOptions(nullptr, profile.c_str(), nullptr, done.Get());
+    if (FAILED(result)) onEnvironment(result, nullptr);
+}
+
+// Lets go of the view and its controller; a closed controller may refuse to
+// close again, and nothing is to be done about it.
+void letGo() {
+    web.Reset();
+    if (controller) {
+        controller->Close();
+        controller.Reset();
+    }
+    resting = suspended = false;
+}
+
+// Moves the garden to the newest runtime: nothing of the old environment may
+// be left for its browser to end. The same window gets a new controller, and
+// the new page puts it back on the wall; the profile, and so the garden, is
+// the same.
+void renew() {
+    letGo();
+    environment.Reset();
+    startEnvironment(updating);
+}
+
+HRESULT onSuspend(HRESULT result, BOOL done) {
+    suspended = SUCCEEDED(result) && done;
+    // Woken before the runtime had finished suspending it.
+    if (suspended && !resting) {
+        suspended = false;
+        if (auto web3 = query<ICoreWebView2_3>(web)) web3->Resume();
+    }
+    return S_OK;
+}
+
+// While nobody can see it, the garden on the wall gives back what it can:
+// hidden, then suspended if the runtime agrees (a refusal leaves it hidden and
+// awake). The editor never rests: a note may be half written.
+void rest() {
+    if (!unseen || resting || !onWall || !controller) return;
+    // Nobody sees the garden made again on a newer runtime now; made from the
+    // loop, as this may run inside the page's own message.
+    if (updated) {
+        PostMessageW(owner, renewMessage, 0, 0);
+        return;
+    }
+    resting = true;
+    controller->put_IsVisible(FALSE);
+    if (auto web3 = query<ICoreWebView2_3>(web)) web3->TrySuspend(adopt(new SuspendDone(onSuspend)).Get());
+}
+
+// Someone can see the wall again, or the machine woke from sleep, after which
+// a web view may stay blank with no event for it. Shown again (hidden first if
+// it was not resting, which is the documented remedy) and placed again as
+// after "TaskbarCreated". While nobody can see the wall yet, the next wake does it.
+void wake(bool resumed) {
+    slept = slept || resumed;
+    if (unseen || !controller || !(resting || slept)) return;
+    if (suspended)
+        if (auto web3 = query<ICoreWebView2_3>(web)) web3->Resume();
+    if (!resting) controller->put_IsVisible(FALSE);
+    controller->put_IsVisible(TRUE);
+    resting = suspended = slept = false;
+    if (onWall) position(true);
+}
+
+// A reason that nobody can see the wall comes or goes. A move to a new runtime
+// that could not start is tried again here, at the next of these.
+void sight(Unseen reason, bool gone) {
+    if (stalled) startEnvironment(updating);
+    unseen = gone ? unseen | reason : unseen & ~reason;
+    if (unseen) rest();
+    else wake(false);
 }
 
 // The garden window, hidden, over the primary display.
@@ -338,11 +553,7 @@ void makeView() {
 // the same set-up. The new page posts "showWall" as it loads, which puts the
 // garden back on the wall.
 void rebuild() {
-    web.Reset();
-    if (controller) {
-        controller->Close();  // a closed controller may refuse; nothing to do about it
-        controller.Reset();
-    }
+    letGo();
     bool gone = !IsWindow(view);
     // While Explorer restarts there is no wall to go back to; "TaskbarCreated"
     // brings us here again.
@@ -354,21 +565,9 @@ void rebuild() {
         fail(cannotStart);
         return;
     }
-    if (gone) {
-        makeView();
-        onWall = false;
-    }
+    if (gone) makeView();
     hangs = 0;
-    askController();
-}
-
-// True while the garden window exists. The shell takes it down with its
-// worker (Explorer restarting, a worker replaced), so whatever is about to use
-// it asks here first.
-bool alive() {
-    if (IsWindow(view)) return true;
-    rebuild();
-    return false;
+    askController(false);
 }
 
 // The shell destroys the garden from its own process when it destroys the
@@ -419,8 +618,30 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case lostMessage:
         if (wParam) rebuild();
-        else alive();
+        // The garden is made again, off the wall, by the placement that finds it gone.
+        else if (!IsWindow(view)) position(false);
         return 0;
+    case renewMessage:
+        if (updated && unseen) renew();
+        return 0;
+    case WM_WTSSESSION_CHANGE:
+        if (window != owner) break;
+        if (wParam == WTS_SESSION_LOCK || wParam == WTS_SESSION_UNLOCK) sight(locked, wParam == WTS_SESSION_LOCK);
+        else if (wParam == WTS_CONSOLE_DISCONNECT || wParam == WTS_REMOTE_DISCONNECT) sight(away, true);
+        else if (wParam == WTS_CONSOLE_CONNECT || wParam == WTS_REMOTE_CONNECT) sight(away, false);
+        return 0;
+    case WM_POWERBROADCAST:
+        if (window != owner) break;
+        if (wParam == PBT_APMRESUMEAUTOMATIC) wake(true);
+        if (wParam == PBT_POWERSETTINGCHANGE) {
+            auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam);
+            // 0 off, 1 on, 2 dimmed: a dimmed display still shows the garden.
+            if (setting && IsEqualGUID(setting->PowerSetting, displayStatus) && setting->DataLength >= sizeof(DWORD)) {
+                DWORD state = *reinterpret_cast<const DWORD*>(setting->Data);
+                if (state != 2) sight(dark, state == 0);
+            }
+        }
+        return TRUE;
     case WM_SIZE:
         if (window != view) break;
         resize();
@@ -464,8 +685,6 @@ struct Apartment {
 };
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // Declared first, so released last, after the apartment and the mutex.
-    ComPtr<EnvironmentDone> created;
     // Before anything else, so that a second start changes nothing.
     std::unique_ptr<void, decltype(&CloseHandle)> mutex{CreateMutexW(nullptr, FALSE, L"Local\\VerdaluneDesktopGarden"), CloseHandle};
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
@@ -508,12 +727,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         Shell_NotifyIconW(NIM_DELETE, &icon);
         return 1;
     }
-    fs::path data = fs::path(local) / L"Verdalune" / L"WebView2";
+    profile = fs::path(local) / L"Verdalune" / L"WebView2";
     CoTaskMemFree(local);
-    fs::create_directories(data, error);
-
-    created = adopt(new EnvironmentDone(onEnvironment));
-    if (FAILED(CreateCoreWebView2EnvironmentWithOptions(nullptr, data.c_str(), nullptr, created.Get()))) fail(installRuntime);
+    fs::create_directories(profile, error);
+    // Lock, unlock, connect and disconnect, and the display going off and on:
+    // messages to the owner window, nothing that runs meanwhile.
+    WTSRegisterSessionNotification(owner, NOTIFY_FOR_THIS_SESSION);
+    display = RegisterPowerSettingNotification(owner, &displayStatus, DEVICE_NOTIFY_WINDOW_HANDLE);
+    startEnvironment(starting);
 
     MSG message{};
     BOOL got;
@@ -523,13 +744,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
 
     Shell_NotifyIconW(NIM_DELETE, &icon);
-    web.Reset();
-    if (controller) {
-        controller->Close();
-        controller.Reset();
-    }
+    WTSUnRegisterSessionNotification(owner);
+    if (display) UnregisterPowerSettingNotification(display);
+    letGo();
     environment.Reset();
     watch.reset();
-    // The apartment, the mutex and then `created` go as they leave scope.
+    restack.reset();
+    // The apartment and the mutex go as they leave scope.
     return got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));
 }

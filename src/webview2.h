@@ -59,12 +59,10 @@ struct ICoreWebView2HistoryChangedEventHandler;
 struct ICoreWebView2HttpRequestHeaders;
 struct ICoreWebView2MoveFocusRequestedEventHandler;
 struct ICoreWebView2NavigationCompletedEventHandler;
-struct ICoreWebView2NewBrowserVersionAvailableEventHandler;
 struct ICoreWebView2PermissionRequestedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
 struct ICoreWebView2Settings;
 struct ICoreWebView2SourceChangedEventHandler;
-struct ICoreWebView2TrySuspendCompletedHandler;
 struct ICoreWebView2WebResourceRequest;
 struct ICoreWebView2WebResourceRequestedEventHandler;
 struct ICoreWebView2WebResourceResponse;
@@ -98,15 +96,29 @@ struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
     STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) PURE;
 };
 
+struct ICoreWebView2NewBrowserVersionAvailableEventHandler : IUnknown {
+    static constexpr IID iid{0xf9a2976e, 0xd34e, 0x44fc, {0xad, 0xee, 0x81, 0xb6, 0xb5, 0x7c, 0xa9, 0x14}};
+    STDMETHOD(Invoke)(ICoreWebView2Environment* sender, IUnknown* args) PURE;
+};
+
+struct ICoreWebView2TrySuspendCompletedHandler : IUnknown {
+    static constexpr IID iid{0x00f206a7, 0x9d17, 0x4605, {0x91, 0xf6, 0x4e, 0x8e, 0x4d, 0xe1, 0x92, 0xe3}};
+    STDMETHOD(Invoke)(HRESULT errorCode, BOOL result) PURE;
+};
+
 struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
     static constexpr IID iid{0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
     STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args) PURE;
 };
 
-// Slots 0-3 of 8.
+// Slots 0-7, all of them.
 struct ICoreWebView2Environment : IUnknown {
     static constexpr IID iid{0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
     STDMETHOD(CreateCoreWebView2Controller)(HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) PURE;
+    STDMETHOD(CreateWebResourceResponse)(IStream* content, int status, LPCWSTR reason, LPCWSTR headers, ICoreWebView2WebResourceResponse** response) PURE;
+    STDMETHOD(get_BrowserVersionString)(LPWSTR* version) PURE;
+    STDMETHOD(add_NewBrowserVersionAvailable)(ICoreWebView2NewBrowserVersionAvailableEventHandler* handler, EventRegistrationToken* token) PURE;
+    STDMETHOD(remove_NewBrowserVersionAvailable)(EventRegistrationToken token) PURE;
 };
 
 // Slots 0-25, all of them.

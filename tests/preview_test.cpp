@@ -38,6 +38,25 @@ struct Page {
         return wire::receive(socket, answer) && answer.size() == 2 ? answer[1] : "";
     }
 
+    // The program's Chromium: all its processes' PSS (kB), its renderers' CPU
+    // time and their main threads' (ns), and whether its page is frozen.
+    struct Usage {
+        long long pss = 0, renderer = 0, main = 0, own = 0;
+        bool resting = false;
+        std::string text;  // all of it, each process too
+    };
+    Usage usage() {
+        wire::Fields answer;
+        Usage out;
+        wire::sendAll(socket, wire::encode({"usage"}));
+        if (wire::receive(socket, answer) && answer.size() == 2 && answer[0] == "result") {
+            sscanf(answer[1].c_str(), "{\"pss\":%lld,\"renderer\":%lld,\"main\":%lld,\"own\":%lld", &out.pss, &out.renderer, &out.main, &out.own);
+            out.resting = answer[1].find("\"resting\":true") != std::string::npos;
+            out.text = answer[1];
+        }
+        return out;
+    }
+
     // Ends the program's browser, as a crash would.
     bool end() {
         wire::Fields answer;
@@ -415,6 +434,64 @@ TEST_CASE("with the real page a browser that ends comes back in the same window 
     recovered(garden, note);
     CHECK(garden.app.view == view);
     CHECK(garden.app.running());
+    CHECK(boxes.boxes().empty());
+}
+
+// Prints what resting gives back, for docs/performance.md; it rests
+// PREVIEW_REST_SECONDS (5 unless set). The page must not be asked anything
+// while frozen: it would not answer.
+TEST_CASE("with the real page a lock freezes the garden and an unlock shows it again running") {
+    BoxWatch boxes;
+    Garden garden;
+    std::string pid = linuxProcess(garden.app.folder);
+    REQUIRE_FALSE(pid.empty());
+    wchar_t text[16] = L"";
+    int seconds = GetEnvironmentVariableW(L"PREVIEW_REST_SECONDS", text, 16) ? _wtoi(text) : 5;
+    auto tell = [&](WPARAM what) {
+        DWORD_PTR result = 0;
+        REQUIRE(SendMessageTimeoutW(garden.app.owner, WM_WTSSESSION_CHANGE, what, 0, SMTO_ABORTIFHUNG, 5000, &result));
+    };
+    Sleep(3000);  // drawn and settled
+    auto wall = garden.page.usage();
+    // A timer of the page's own, every 100 ms: it must not fire while the page rests.
+    REQUIRE(garden.page.eval("window.ticks = [], setInterval(() => window.ticks.push(Date.now()), 100), true") == "true");
+    auto now = [] {
+        FILETIME time;
+        GetSystemTimeAsFileTime(&time);
+        return std::to_string(((ULONGLONG(time.dwHighDateTime) << 32 | time.dwLowDateTime) - 116444736000000000ULL) / 10000);
+    };
+    tell(7);  // WTS_SESSION_LOCK
+    REQUIRE(waitUntil([&] { return garden.page.usage().resting; }, 10000));
+    CHECK_FALSE(IsWindowVisible(garden.pageWindow()));
+    Sleep(2000);
+    auto resting = garden.page.usage();
+    auto before = schedule(pid);
+    std::string from = now();
+    Sleep(seconds * 1000);
+    std::string to = now();
+    auto after = schedule(pid);
+    auto rested = garden.page.usage();
+
+    ULONGLONG woken = GetTickCount64();
+    tell(8);  // WTS_SESSION_UNLOCK
+    CHECK(waitUntil([&] { return IsWindowVisible(garden.pageWindow()) && garden.page.eval("1") == "1"; }, 5000));
+    woken = GetTickCount64() - woken;
+    std::string ticks = garden.page.eval("window.ticks.filter((t) => t >= " + from + " && t <= " + to + ").length");
+    CHECK(ticks == "0");
+    CHECK(garden.page.waitFor("window.ticks.at(-1) > " + to));  // and it runs again
+    CHECK(garden.onWall());
+    CHECK(garden.page.eval("document.getElementById('today-line').textContent !== ''") == "true");
+    Sleep(3000);
+    auto awake = garden.page.usage();
+    CHECK_FALSE(awake.resting);
+    MESSAGE("browser PSS, all processes: on the wall ", wall.pss / 1024, " MB, resting ", resting.pss / 1024, " MB, after waking ",
+            awake.pss / 1024, " MB; private: ", wall.own / 1024, " / ", resting.own / 1024, " / ", awake.own / 1024, " MB");
+    MESSAGE("resting ", seconds, " s: renderer CPU ", (rested.renderer - resting.renderer) / 1000, " us, of it its main thread ",
+            (rested.main - resting.main) / 1000, " us; program ",
+            after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
+    MESSAGE("unlock to the page shown and answering: ", woken, " ms; the page's 100 ms timer ran ", ticks, " times while it rested");
+    MESSAGE("on the wall: ", wall.text, "\nresting: ", resting.text, "\nafter resting: ", rested.text, "\nawake: ", awake.text);
+    CHECK(after.second == before.second);
     CHECK(boxes.boxes().empty());
 }
 

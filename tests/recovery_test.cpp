@@ -4,9 +4,31 @@
 // the page, which posts "showWall" whenever it has loaded.
 #include "garden.h"
 
+#include <wtsapi32.h>
+
 #include <algorithm>
+#include <iterator>
 
 namespace {
+
+// Tells the program's owner window what Windows would, and returns once it
+// has been handled.
+void tell(const Garden& garden, UINT message, WPARAM what) {
+    DWORD_PTR result = 0;
+    REQUIRE(SendMessageTimeoutW(garden.app.owner, message, what, 0, SMTO_ABORTIFHUNG, 5000, &result));
+}
+
+// The record's lines about visibility, suspension and the parent's moves, in order.
+std::vector<std::string> rests(Garden& garden) {
+    std::vector<std::string> out;
+    for (auto& line : garden.record.lines())
+        if (line.starts_with("visible ") || line.starts_with("suspend") || line == "resume" || line == "notify-position") out.push_back(line);
+    return out;
+}
+
+bool inPlace(Garden& garden) {
+    return childrenOf(garden.shell.progman) == std::vector<HWND>{garden.shell.iconView, garden.garden(), garden.shell.worker};
+}
 
 // Handles a process holds, from the system's handle table (Wine answers
 // GetProcessHandleCount and GetGuiResources with 0).
@@ -227,7 +249,7 @@ TEST_CASE("a worker the shell moves after a display change gets the garden place
 
 // Placing a garden again where it already is must not flash the wallpaper:
 // watched from another thread while it happens.
-TEST_CASE("display changes and taskbar restarts on the wall never hide or move the garden") {
+TEST_CASE("display changes taskbar restarts and the shell's restacks on the wall never hide or move the garden") {
     BoxWatch boxes;
     Garden garden;
     HWND view = garden.app.view, home = garden.shell.place();
@@ -251,6 +273,11 @@ TEST_CASE("display changes and taskbar restarts on the wall never hide or move t
     }
     // One placement for each, and one more from the settle timer.
     CHECK(waitUntil([&] { return garden.shell.asked == before + 51; }));
+    // The 24H2 shell raises its worker over the garden: back below the icons.
+    for (int i = 0; i < 5; ++i) {
+        garden.shell.restack();
+        CHECK(waitUntil([&] { return inPlace(garden); }, 1000));
+    }
     Sleep(300);
     done = true;
     watch.join();
@@ -262,52 +289,6 @@ TEST_CASE("display changes and taskbar restarts on the wall never hide or move t
     CHECK(screenRect(view) == place);
     CHECK(boxes.boxes().empty());
 }
-
-namespace {
-
-// Reads a Linux file through Wine's Z: drive.
-std::string linuxFile(const std::string& path) {
-    std::string text, wide = "Z:" + path;
-    HANDLE file = CreateFileA(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
-
-// The Linux process that runs the program: the one whose command line names
-// its folder, which is unique to the test.
-std::string linuxProcess(const std::filesystem::path& folder) {
-    std::string name = folder.filename().string();
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
-    std::string pid;
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more && pid.empty(); more = FindNextFileA(search, &found))
-        if (isdigit(static_cast<unsigned char>(found.cFileName[0])) &&
-            linuxFile("/proc/" + std::string(found.cFileName) + "/cmdline").find(name) != std::string::npos)
-            pid = found.cFileName;
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    return pid;
-}
-
-// CPU time (ns) and times scheduled, summed over the process's threads.
-std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid) {
-    unsigned long long cpu = 0, runs = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(("Z:\\proc\\" + pid + "\\task\\*").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        if (!isdigit(static_cast<unsigned char>(found.cFileName[0]))) continue;
-        unsigned long long time = 0, wait = 0, slices = 0;
-        sscanf(linuxFile("/proc/" + pid + "/task/" + found.cFileName + "/schedstat").c_str(), "%llu %llu %llu", &time, &wait, &slices);
-        cpu += time, runs += slices;
-    }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    return {cpu, runs};
-}
-
-}  // namespace
 
 TEST_CASE("with nothing happening the program on the wall wakes for nothing") {
     BoxWatch boxes;
@@ -329,7 +310,7 @@ TEST_CASE("with nothing happening the program on the wall wakes for nothing") {
     }
 }
 
-TEST_CASE("windows coming and going in another process wake the program on the wall for nothing") {
+TEST_CASE("windows coming and going or restacked in another process wake the program on the wall for nothing") {
     // The build whose watch listens for creation, which Wine raises across processes.
     Garden garden({.program = L"verdalune-create.exe"});
     REQUIRE(waitUntil([&] { return IsWindowVisible(garden.app.view) && parentOf(garden.app.view) == garden.shell.place(); }));
@@ -345,5 +326,121 @@ TEST_CASE("windows coming and going in another process wake the program on the w
     auto after = schedule(pid);
     MESSAGE("300 foreign windows in 3 s: ", after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
     CHECK(after.second == before.second);
+    // Reorders in a process that is not Progman's, each with its event.
+    before = schedule(pid);
+    restackElsewhere(300);
+    after = schedule(pid);
+    MESSAGE("300 foreign restacks: ", after.second - before.second, " wakes, ", (after.first - before.first) / 1000, " us CPU");
+    CHECK(after.second == before.second);
     CHECK(garden.app.running());
+}
+
+TEST_CASE("a lock rests the garden on the wall and an unlock wakes it in place while the editor never rests and a resume shows it again") {
+    BoxWatch boxes;
+    Garden garden;
+    using Lines = std::vector<std::string>;
+    CHECK(rests(garden) == Lines{"notify-position"});
+    // Each told twice: the second costs nothing.
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    REQUIRE(garden.record.waitFor("suspend-done"));
+    int asked = garden.shell.asked;
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    CHECK(rests(garden) == Lines{"notify-position", "visible 0", "suspend", "suspend-done", "resume", "visible 1", "notify-position"});
+    CHECK(garden.shell.asked == asked + 1);
+    CHECK(inPlace(garden));
+    CHECK(IsWindowVisible(garden.app.view));
+
+    // A disconnected session rests it as well; the editor never rests.
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_REMOTE_DISCONNECT);
+    REQUIRE(garden.record.waitFor([](auto& lines) { return countOf(lines, "suspend-done") == 2; }));
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_REMOTE_CONNECT);
+    CHECK(garden.count("visible 1") == 2);
+    garden.page(L"showEditor");
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    CHECK(garden.count("visible ") == 4);
+
+    // Sleep with no lock: hidden and shown again and placed again, nothing suspended.
+    garden.page(L"showWall");
+    size_t before = rests(garden).size();
+    asked = garden.shell.asked;
+    tell(garden, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+    Lines now = rests(garden);
+    CHECK(Lines(now.begin() + before, now.end()) == Lines{"visible 0", "visible 1", "notify-position"});
+    CHECK(garden.shell.asked == asked + 1);
+    CHECK(inPlace(garden));
+    CHECK(boxes.boxes().empty());
+    garden.quit();
+}
+
+TEST_CASE("a suspend the runtime refuses leaves the garden hidden until the unlock shows it with nothing to resume") {
+    BoxWatch boxes;
+    Garden garden({.failure = L"suspend-refused"});
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    REQUIRE(garden.record.waitFor("suspend-done"));
+    tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    CHECK(rests(garden) == std::vector<std::string>{"notify-position", "visible 0", "suspend", "suspend-done", "visible 1", "notify-position"});
+    CHECK(inPlace(garden));
+    CHECK(boxes.boxes().empty());
+    garden.quit();
+}
+
+// A new runtime is taken up while nobody looks: the old environment let go
+// of, a new one on the same profile, the same window. Where the old browser
+// still holds the profile, the next wake asks again; nothing spins meanwhile.
+TEST_CASE("a new runtime is taken up at the next lock on the same profile in the same window with no box") {
+    for (const wchar_t* failure : {static_cast<const wchar_t*>(nullptr), L"environment-busy"}) {
+        CAPTURE(failure != nullptr);
+        BoxWatch boxes;
+        Garden garden({.failure = failure});
+        HWND view = garden.app.view;
+        garden.send(fake::newVersion);
+        CHECK(garden.count("start ") == 1);
+        tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+        if (failure) {
+            Sleep(300);
+            CHECK(garden.count("start ") == 2);
+            CHECK(garden.count("controller parent=") == 1);
+            tell(garden, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+        }
+        REQUIRE(garden.pages(2));
+        auto lines = garden.record.lines();
+        std::vector<std::string> starts;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(starts), [](auto& line) { return line.starts_with("start "); });
+        CHECK(starts.size() == (failure ? 3u : 2u));
+        CHECK(std::all_of(starts.begin(), starts.end(), [&](auto& line) { return line == starts[0]; }));
+        CHECK(garden.count("close") == 1);
+        CHECK(garden.record.has("gone environment"));
+        CHECK(garden.count("controller parent=" + hex(view)) == 2);
+        garden.page(L"showWall");
+        CHECK(garden.garden() == view);
+        CHECK(inPlace(garden));
+        // Still locked: the new garden rests at once.
+        if (!failure) REQUIRE(garden.record.waitFor("suspend-done"));
+        CHECK(boxes.boxes().empty());
+        garden.quit();
+    }
+}
+
+// A browser that dies after an update, on a kept environment whose runtime
+// is gone: once more from a new environment, and no box.
+TEST_CASE("a rebuild refused by the environment an update left behind comes back on a new one") {
+    for (const wchar_t* failure : {L"old-request", L"old-code"}) {
+        CAPTURE(std::wstring(failure));
+        BoxWatch boxes;
+        Garden garden({.failure = failure});
+        HWND view = garden.app.view;
+        garden.send(fake::newVersion);
+        garden.failure(0);
+        REQUIRE(garden.pages(2));
+        CHECK(garden.count("start ") == 2);
+        CHECK(garden.count("controller parent=" + hex(view)) == 3);
+        garden.page(L"showWall");
+        CHECK(inPlace(garden));
+        CHECK(garden.app.running());
+        CHECK(boxes.boxes().empty());
+        garden.quit();
+    }
 }

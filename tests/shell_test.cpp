@@ -356,6 +356,31 @@ TEST_CASE("a display change re-attaches only while on the wall and only at the o
     CHECK(screenRect(view) == fullScreen());
 }
 
+TEST_CASE("the display going off and on is heard at the owner window only and a dimmed display still shows the garden") {
+    Shell shell(Shell::win11);
+    Host host;
+    const GUID displayStatus{0x2b84c20e, 0xad23, 0x4ddf, {0x93, 0xdb, 0x05, 0xff, 0xbd, 0x7e, 0xfc, 0xa5}};
+    // The record as Windows sends it: the setting, then its 4 bytes of data.
+    auto tell = [&](HWND window, const GUID& setting, DWORD state) {
+        alignas(POWERBROADCAST_SETTING) BYTE record[sizeof(POWERBROADCAST_SETTING) + sizeof state] = {};
+        auto* change = reinterpret_cast<POWERBROADCAST_SETTING*>(record);
+        change->PowerSetting = setting;
+        change->DataLength = sizeof state;
+        memcpy(record + offsetof(POWERBROADCAST_SETTING, Data), &state, sizeof state);
+        return proc(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(record));
+    };
+    unseen = 0;
+    CHECK(tell(owner, displayStatus, 0) == TRUE);
+    CHECK(unseen == 2);
+    tell(owner, displayStatus, 2);
+    CHECK(unseen == 2);
+    tell(owner, displayStatus, 1);
+    CHECK(unseen == 0);
+    tell(view, displayStatus, 0);
+    tell(owner, GUID_NULL, 0);
+    CHECK(unseen == 0);
+}
+
 TEST_CASE("a garden destroyed with the worker of the shell is made again from the kept environment") {
     Shell shell(Shell::win10);
     Host host;

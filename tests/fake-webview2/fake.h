@@ -13,6 +13,8 @@
 //   add ProcessFailed | reload | failure-kind
 //   settings | query ICoreWebView2Settings<n> | put <property>=<value>
 //   add NewWindowRequested | handled <0|1> | new-window
+//   visible <0|1> | suspend | suspend-done | resume | notify-position
+//   add NewBrowserVersionAvailable | new-version-done    after each new-version event
 //   new-window-done handled=<0|1|none>          after each new-window event
 //   failure-done <kind>                         after each process-failure event
 //   gone <kind>                                 the program let go of its last reference
@@ -45,6 +47,13 @@ constexpr int messageJson = 4;    // a web message that is not a string; the tex
 constexpr int processFailed = 5;
 // The page asks for a new window to the address in the text.
 constexpr int newWindow = 6;
+// A newer runtime has been installed: every environment raises
+// NewBrowserVersionAvailable, and those made before it are old from now on.
+// With FAKE_WEBVIEW2_FAIL=old-request an old environment refuses controllers
+// at once; with old-code, in the completion. With environment-busy the second
+// environment asked for is refused at once, as while the last browser still
+// holds the profile. (With suspend-refused, TrySuspend reports false.)
+constexpr int newVersion = 7;
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 inline std::string utf8(std::wstring_view text) {

@@ -31,9 +31,9 @@ using enum slots::Kind;
 constexpr const char* kindName[] = {"environment", "controller", "view", "navigation-args", "message-args", "failure-args",
                                     "settings", "new-window-args"};
 
-enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived, ProcessFailed, NewWindow };
+enum Role { EnvironmentDone, ControllerDone, NavigationStarting, MessageReceived, ProcessFailed, NewWindow, NewVersion, SuspendDone };
 constexpr const char* roleName[] = {"environment-done", "controller-done", "navigation-starting", "message-received", "process-failed",
-                                    "new-window-requested"};
+                                    "new-window-requested", "new-version", "suspend-done"};
 
 // What the runtime answers on a closed controller and its view.
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
@@ -51,6 +51,7 @@ struct Object {
     Object* settings = nullptr;    // a view's settings, made on first request
     HWND parent = nullptr;   // a controller's parent window, if it was one
     bool closed = false;     // a controller closed by the program, its parent's end or the browser's
+    bool old = false;        // an environment made before the last runtime update
     int failure = 0;         // the process-failure kind that failure args report
     bool hasText = true;     // a navigation may have no address at all
     bool isString = true;    // a web message posted as a string, not as JSON
@@ -62,7 +63,7 @@ struct Held {
     Held(Role role, IUnknown* handler, Object* view) : role(role), handler(handler), view(view) {}
     Role role;
     IUnknown* handler;
-    Object* view;  // the view an event handler was added to
+    Object* view;  // the view or environment an event handler was added to
     bool active = true;
     LONG last = 0;  // what our final Release returned
 };
@@ -81,6 +82,7 @@ struct State {
     std::vector<Held*> held;
     Object* view = nullptr;  // the sender of events
     INT64 tokens = 0;
+    int starts = 0;  // environments asked for
 };
 State& state = *new State;
 
@@ -182,6 +184,18 @@ void newWindow(std::wstring uri) {
     });
 }
 
+// Every environment hears of the update; those it found are old from now on.
+void newVersion() {
+    later([] {
+        for (Object* object : state.objects)
+            if (object->kind == Environment) object->old = true;
+        for (size_t i = 0; i < state.held.size(); ++i)
+            if (state.held[i]->active && state.held[i]->role == NewVersion)
+                invoke(state.held[i]->handler, state.held[i]->view, static_cast<IUnknown*>(nullptr));
+        record("new-version-done");
+    });
+}
+
 void processFailure(int kind) {
     later([=] {
         raise(ProcessFailed, FailureArgs, [&](Object* a) { a->failure = kind; });
@@ -209,6 +223,7 @@ LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case 4: webMessage(false, text); return TRUE;
         case 5: processFailure(_wtoi(text.c_str())); return TRUE;
         case 6: newWindow(text); return TRUE;
+        case 7: newVersion(); return TRUE;
         }
         return FALSE;
     }
@@ -247,17 +262,26 @@ using Objects = slots::Objects<Object, has, gone, unexpected>;
 
 // ICoreWebView2Environment
 
-HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, IUnknown* handler) {
+HRESULT STDMETHODCALLTYPE createController(Object* self, HWND parent, IUnknown* handler) {
     record("controller parent=" + hex(parent));
-    if (failing("controller-request")) return E_FAIL;
+    if (failing("controller-request") || (self->old && failing("old-request"))) return E_FAIL;
     if (!handler) return E_INVALIDARG;
     Held* done = hold(ControllerDone, handler);
-    later([done, parent] {
+    bool refuse = failing("controller-code") || (self->old && failing("old-code"));
+    later([done, parent, refuse] {
         if (!done->active) return;
         Object* controller = failing("controller-null") ? nullptr : make(Controller);
         if (controller && IsWindow(parent)) controller->parent = parent;
-        invoke(done->handler, failing("controller-code") ? E_FAIL : S_OK, controller);
+        invoke(done->handler, refuse ? E_FAIL : S_OK, controller);
     });
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE addNewVersion(Object* self, IUnknown* handler, INT64* token) {
+    record("add NewBrowserVersionAvailable");
+    if (!handler) return E_INVALIDARG;
+    hold(NewVersion, handler, self);
+    if (token) *token = ++state.tokens;
     return S_OK;
 }
 
@@ -266,6 +290,16 @@ HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, IUnknown* handl
 HRESULT STDMETHODCALLTYPE putBounds(Object* self, RECT bounds) {
     record("bounds " + std::to_string(bounds.left) + ' ' + std::to_string(bounds.top) + ' ' + std::to_string(bounds.right) + ' ' +
            std::to_string(bounds.bottom));
+    return closed(self) ? invalidState : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE putVisible(Object* self, BOOL visible) {
+    record(std::string("visible ") + (visible ? "1" : "0"));
+    return closed(self) ? invalidState : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE notifyPosition(Object* self) {
+    record("notify-position");
     return closed(self) ? invalidState : S_OK;
 }
 
@@ -377,6 +411,27 @@ HRESULT STDMETHODCALLTYPE executeScript(Object* self, const wchar_t* script, IUn
     return S_OK;
 }
 
+// The runtime suspends a hidden view when it can, and says so later.
+HRESULT STDMETHODCALLTYPE trySuspend(Object* self, IUnknown* handler) {
+    record("suspend");
+    if (closed(self)) return invalidState;
+    if (!handler) return E_INVALIDARG;
+    Held* done = hold(SuspendDone, handler);
+    later([done] {
+        if (!done->active) return;
+        // A busy page may not be suspended; the view then stays hidden and awake.
+        invoke(done->handler, S_OK, failing("suspend-refused") ? FALSE : TRUE);
+        letGo(done);
+        record("suspend-done");
+    });
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE resume(Object* self) {
+    record("resume");
+    return closed(self) ? invalidState : S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE mapFolder(Object* self, const wchar_t* host, const wchar_t* folder, int kind) {
     record("mapping host=" + show(host, "(null)") + " folder=" + show(folder, "(null)") + " kind=" + std::to_string(kind));
     if (closed(self)) return invalidState;
@@ -425,12 +480,12 @@ HRESULT STDMETHODCALLTYPE tryGetString(Object* self, wchar_t** out) {
 }
 
 void buildVtables() {
-    Objects::build(vtables, {.createController = createController,
-                             .putBounds = putBounds, .moveFocus = moveFocus, .close = closeController, .getView = getView,
+    Objects::build(vtables, {.createController = createController, .addNewVersion = addNewVersion,
+                             .putVisible = putVisible, .notifyPosition = notifyPosition, .putBounds = putBounds, .moveFocus = moveFocus, .close = closeController, .getView = getView,
                              .getSettings = getSettings, .navigate = navigate, .addNavigationStarting = addNavigationStarting,
                              .addProcessFailed = addProcessFailed, .executeScript = executeScript, .reload = reload,
                              .addWebMessageReceived = addWebMessageReceived, .addNewWindowRequested = addNewWindowRequested,
-                             .mapFolder = mapFolder,
+                             .trySuspend = trySuspend, .resume = resume, .mapFolder = mapFolder,
                              .getUri = getUri, .putCancel = putCancel,
                              .getJson = getJson, .tryGetString = tryGetString,
                              .getFailureKind = getFailureKind,
@@ -453,12 +508,13 @@ void report() {
     state.objects.clear();
     state.held.clear();
     state.view = nullptr;
+    state.starts = 0;
     state.dirty = false;
 }
 
 constexpr const char* failModes[] = {"", "start", "environment-code", "environment-null", "controller-request",
                                      "controller-code", "controller-null", "view-null", "view3-missing", "mapping", "hold",
-                                     "settings-old"};
+                                     "settings-old", "old-request", "old-code", "environment-busy", "suspend-refused"};
 
 }  // namespace
 
@@ -472,6 +528,7 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(const
     for (const char* mode : failModes) known = known || failing(mode);
     if (!known) record("unknown FAKE_WEBVIEW2_FAIL=" + state.fail);
     if (failing("start")) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (++state.starts == 2 && failing("environment-busy")) return invalidState;
     if (!handler) return E_INVALIDARG;
     Held* done = hold(EnvironmentDone, handler);
     // A runtime still starting: the program must get by without a view.

@@ -103,7 +103,10 @@ struct Methods {
     using Method = HRESULT(STDMETHODCALLTYPE*)(Object*, A...);
     // ICoreWebView2Environment
     Method<HWND, IUnknown*> createController{};
+    Method<IUnknown*, INT64*> addNewVersion{};
     // ICoreWebView2Controller
+    Method<BOOL> putVisible{};
+    Method<> notifyPosition{};
     Method<RECT> putBounds{};
     Method<int> moveFocus{};
     Method<> close{};
@@ -115,6 +118,8 @@ struct Methods {
     Method<const wchar_t*, IUnknown*> executeScript{};
     Method<> reload{};
     Method<IUnknown*, INT64*> addWebMessageReceived{}, addNewWindowRequested{};
+    Method<IUnknown*> trySuspend{};
+    Method<> resume{};
     Method<const wchar_t*, const wchar_t*, int> mapFolder{};
     // ICoreWebView2NavigationStartingEventArgs
     Method<wchar_t**> getUri{};
@@ -176,8 +181,11 @@ struct Objects {
             if (method) vtables[kind][at] = slot(method);
         };
         put(Environment, 3, m.createController);
+        put(Environment, 6, m.addNewVersion);
+        put(Controller, 4, m.putVisible);
         put(Controller, 6, m.putBounds);
         put(Controller, 12, m.moveFocus);
+        put(Controller, 23, m.notifyPosition);
         put(Controller, 24, m.close);
         put(Controller, 25, m.getView);
         put(View, 3, m.getSettings);
@@ -188,6 +196,8 @@ struct Objects {
         put(View, 31, m.reload);
         put(View, 34, m.addWebMessageReceived);
         put(View, 44, m.addNewWindowRequested);
+        put(View, 68, m.trySuspend);
+        put(View, 69, m.resume);
         put(View, 71, m.mapFolder);
         put(NavigationArgs, 3, m.getUri);
         put(NavigationArgs, 8, m.putCancel);

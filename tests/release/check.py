@@ -103,7 +103,8 @@ for name, digest in listed.items():
 # Imports: Windows' own DLLs and the loader, nothing a user would have to find.
 dump = subprocess.run([args.objdump, "-p", str(build / "verdalune.exe")], capture_output=True, text=True, check=True).stdout
 imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
-windows = {"kernel32.dll", "user32.dll", "shell32.dll", "ole32.dll", "advapi32.dll", "gdi32.dll", "msvcrt.dll", "ucrtbase.dll"}
+windows = {"kernel32.dll", "user32.dll", "shell32.dll", "ole32.dll", "advapi32.dll", "gdi32.dll", "msvcrt.dll", "ucrtbase.dll",
+           "wtsapi32.dll"}
 check("webview2loader.dll" in imports, f"the program imports the loader: {imports}")
 check(all(name in windows or name.startswith("api-ms-win-") for name in imports - {"webview2loader.dll"}),
       f"everything else it imports comes with Windows: {sorted(imports)}")

@@ -54,6 +54,7 @@ void Garden::send(int kind, const std::wstring& text) {
     std::string_view done = kind == fake::navigate || kind == fake::navigateNull ? "navigation "
                             : kind == fake::processFailed                       ? "failure-done "
                             : kind == fake::newWindow                           ? "new-window-done "
+                            : kind == fake::newVersion                          ? "new-version-done"
                                                                                 : "message-done";
     size_t before = count(done);
     REQUIRE(fake::drive(control, kind, text));

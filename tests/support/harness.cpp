@@ -6,8 +6,12 @@
 
 #include <shlobj.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <fstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -17,7 +21,42 @@ static std::wstring deskName;
 void joinDesktop() { SetThreadDesktop(desktop); }
 const std::wstring& desktopName() { return deskName; }
 
+namespace {
+
+// Another process's windows reordered as a shell's are, each time with the
+// event Windows raises for it: a parent's two children swapped, then a pause.
+int restackOwn(int times) {
+    HWND parent = CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"", WS_POPUP, 0, 0, 20, 20, nullptr, nullptr, nullptr, nullptr);
+    HWND children[2];
+    for (HWND& child : children)
+        child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, parent, nullptr, nullptr, nullptr);
+    for (int i = 0; i < times; ++i) {
+        SetWindowPos(children[i % 2], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        NotifyWinEvent(EVENT_OBJECT_REORDER, parent, OBJID_CLIENT, CHILDID_SELF);
+        Sleep(10);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void restackElsewhere(int times) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" --restack " + std::to_wstring(times);
+    std::wstring desk = L"WinSta0\\" + deskName;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desk.data();
+    PROCESS_INFORMATION process{};
+    REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CHECK(WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--restack") return restackOwn(atoi(argv[2]));
     // Process ids come back at once under Wine, so the name takes the time too.
     wchar_t name[64];
     swprintf(name, 64, L"test-%lu-%llu", GetCurrentProcessId(), static_cast<unsigned long long>(GetTickCount64()));
@@ -317,4 +356,46 @@ std::vector<MenuItem> readMenu(HWND window) {
         items.push_back({info.wID, info.fType | (info.hSubMenu ? 0x80000000u : 0u), info.fState, text});
     }
     return items;
+}
+
+// Reads a Linux file through Wine's Z: drive.
+std::string linuxFile(const std::string& path) {
+    std::string text, wide = "Z:" + path;
+    HANDLE file = CreateFileA(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// The Linux process that runs the program: the one whose command line names
+// its folder, which is unique to the test.
+std::string linuxProcess(const std::filesystem::path& folder) {
+    std::string name = folder.filename().string();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    std::string pid;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && pid.empty(); more = FindNextFileA(search, &found))
+        if (isdigit(static_cast<unsigned char>(found.cFileName[0])) &&
+            linuxFile("/proc/" + std::string(found.cFileName) + "/cmdline").find(name) != std::string::npos)
+            pid = found.cFileName;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return pid;
+}
+
+// CPU time (ns) and times scheduled, summed over the process's threads.
+std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid) {
+    unsigned long long cpu = 0, runs = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(("Z:\\proc\\" + pid + "\\task\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        if (!isdigit(static_cast<unsigned char>(found.cFileName[0]))) continue;
+        unsigned long long time = 0, wait = 0, slices = 0;
+        sscanf(linuxFile("/proc/" + pid + "/task/" + found.cFileName + "/schedstat").c_str(), "%llu %llu %llu", &time, &wait, &slices);
+        cpu += time, runs += slices;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return {cpu, runs};
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "doctest.h"
@@ -112,6 +113,18 @@ DesktopCheck desktopCheck(const std::wstring& name, const std::wstring& argument
 
 // The program's user data folder under the local application data folder.
 std::filesystem::path userDataFolder();
+
+// Runs this test program again, as another process on the test desktop that
+// reorders its own windows `times` times in about 10 ms each, raising
+// EVENT_OBJECT_REORDER as Windows would; returns once it has ended.
+void restackElsewhere(int times);
+
+// A Linux file read through Wine's Z: drive.
+std::string linuxFile(const std::string& path);
+// The Linux process that runs the program in `folder` (unique to its test).
+std::string linuxProcess(const std::filesystem::path& folder);
+// CPU time (ns) and times scheduled, summed over the Linux process's threads.
+std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid);
 
 // The items of a menu open in this process (Wine cannot read another
 // process's menu texts).

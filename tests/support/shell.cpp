@@ -101,8 +101,20 @@ void Shell::run(Layout layout) {
 
 void Shell::makeWorker() {
     worker = make(L"WorkerW", progman, workerRect());
-    SetWindowPos(worker, iconView, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (!forPeople) painting = make(L"FakeWallpaper", worker, fullScreen());
+    raiseWorker();
+}
+
+// What 24H2 does when it draws the wallpaper again: its worker goes right
+// below the icon view, and Windows raises EVENT_OBJECT_REORDER on Progman,
+// here by hand (Wine raises none).
+void Shell::raiseWorker() {
+    SetWindowPos(worker, iconView, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    NotifyWinEvent(EVENT_OBJECT_REORDER, progman, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void Shell::restack() {
+    onDesk([this] { raiseWorker(); });
 }
 
 // The worker covers the screen; with workerAt it begins elsewhere, as on a

@@ -74,12 +74,15 @@ struct Shell {
     // its worker to begin at workerAt, as Explorer does when a display is
     // added on the left.
     void changeDisplay(POINT workerAt);
+    // 24H2: the worker raised to right below the icon view, over the garden.
+    void restack();
     std::atomic<int> moved{0};
 
 private:
     Shell(Layout layout, POINT workerAt, bool forPeople);
     void run(Layout layout);
     void makeWorker();
+    void raiseWorker();
     void answer();
     static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK trayProc(HWND, UINT, WPARAM, LPARAM);

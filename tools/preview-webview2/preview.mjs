@@ -15,16 +15,20 @@
 //     | navigate <uri> | script <id> <text>
 //     | decide <id> <0|1> | focus <0|1> | mouse <type> <x> <y> <button> <buttons> <clicks> <modifiers>
 //     | wheel <x> <y> <dx> <dy> <modifiers> | key <type> <vk> <key> <code> <text> <modifiers> <repeat>
-//     | text <text>
+//     | text <text> | visible <0|1> | suspend | resume
 //   here to DLL: ready <version> | refused <reason> | navigating <id> <uri>
-//     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg>
+//     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg> | suspended <0|1>
 //   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>;
+//     usage -> result {"pss": kB, "renderer": ns, "main": ns, "own": kB, "processes": [...], "resting": bool}:
+//     the program's Chromium, all its processes' PSS, the CPU time its renderers, and
+//     their main threads, have used, their private memory, and each process's type, PSS
+//     and CPU time;
 //     end -> result true, once the program's Chromium has gone
 //     kill -> result true, once the program's Chromium has been killed outright
 import { EventEmitter } from 'node:events';
 import net from 'node:net';
 import { spawn } from 'node:child_process';
-import { existsSync, readlinkSync, rmSync } from 'node:fs';
+import { existsSync, readFileSync, readdirSync, readlinkSync, rmSync } from 'node:fs';
 import { mkdir, readFile, readdir, stat, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -282,6 +286,36 @@ async function runtime(socket, send, [profile, browser], counts, early) {
       }));
     },
     text(text) { quiet(cdp.send('Input.insertText', { text })); },
+    // What the real runtime's suspend does to the page: its script and
+    // timers stop (the page's lifecycle frozen), and its browser gives back
+    // what it can (memory pressure). Headless Chromium has no window to hide,
+    // and it keeps a page that counts as shown running when told to freeze
+    // it, so the page's script is also held where it next runs, through the
+    // debugger: its timers then fire no more than a frozen page's.
+    async suspend() {
+      // Nothing is drawn for a hidden view: no frames, and no still picture.
+      clearTimeout(settling);
+      await quiet(cdp.send('Page.stopScreencast'));
+      const frozen = await cdp.send('Page.setWebLifecycleState', { state: 'frozen' }).then(() => true, () => false);
+      if (frozen) {
+        await quiet(cdp.send('Debugger.enable'));
+        await quiet(cdp.send('Debugger.pause'));
+        await quiet(cdp.send('Memory.simulatePressureNotification', { level: 'critical' }));
+      }
+      session.resting = frozen;
+      send('suspended', frozen ? '1' : '0');
+    },
+    resume: () => wake(),
+    visible(on) { if (on === '1') return wake(); },
+  };
+  // Shown again, or resumed, a frozen page runs again.
+  const wake = async () => {
+    if (!session.resting) return;
+    session.resting = false;
+    await quiet(cdp.send('Debugger.resume'));
+    await quiet(cdp.send('Debugger.disable'));
+    await quiet(cdp.send('Page.setWebLifecycleState', { state: 'active' }));
+    await screencast();
   };
   session.handle = (name, args) => handlers[name]?.(...args);
 
@@ -347,6 +381,10 @@ function connection(socket) {
 async function probe(send, name, args) {
   try {
     if (name === 'counts') return send('result', JSON.stringify(current?.counts ?? null));
+    if (name === 'usage') {
+      if (!current?.context) return send('error', 'no browser');
+      return send('result', JSON.stringify({ ...usage(current.profileFolder), resting: Boolean(current.resting) }));
+    }
     // The browser going away under the program, as a crash would.
     if (name === 'end') {
       if (current?.context) await closeBrowser(current.context, current.profileFolder);
@@ -370,6 +408,45 @@ async function probe(send, name, args) {
   } catch (error) {
     send('error', error.message.split('\n')[0]);
   }
+}
+
+// The program's Chromium as Linux sees it: the browser process the profile's
+// lock names, as "host-pid", and every process below it.
+function usage(profileFolder) {
+  const browser = Number(readlinkSync(path.join(profileFolder, 'SingletonLock')).split('-').pop());
+  const parents = new Map();
+  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    try {
+      // The parent is the second field after the command's closing bracket.
+      const stat = readFileSync(`/proc/${pid}/stat`, 'utf8');
+      parents.set(Number(pid), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
+    } catch { /* gone meanwhile */ }
+  }
+  const ours = (pid) => { for (; pid > 1; pid = parents.get(pid) ?? 0) if (pid === browser) return true; return false; };
+  let pss = 0, own = 0, renderer = 0, main = 0;
+  const processes = [];
+  for (const pid of parents.keys()) {
+    if (!ours(pid)) continue;
+    try {
+      const rollup = readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
+      const field = (name) => Number(new RegExp(`^${name}:\\s+(\\d+)`, 'm').exec(rollup)?.[1] ?? 0);
+      const kB = field('Pss');
+      // What no other process shares: unlike PSS, it does not move with the
+      // other browsers running on the machine meanwhile.
+      own += field('Private_Clean') + field('Private_Dirty');
+      const type = /--type=([a-z-]+)/.exec(readFileSync(`/proc/${pid}/cmdline`, 'utf8'))?.[1] ?? 'browser';
+      let cpu = 0;
+      for (const task of readdirSync(`/proc/${pid}/task`)) {
+        const ns = Number(readFileSync(`/proc/${pid}/task/${task}/schedstat`, 'utf8').split(' ')[0]);
+        cpu += ns;
+        if (type === 'renderer' && task === String(pid)) main += ns;  // the thread that runs the page's script
+      }
+      pss += kB;
+      if (type === 'renderer') renderer += cpu;
+      processes.push({ pid, type, pss: kB, cpu });
+    } catch { /* gone meanwhile */ }
+  }
+  return { pss, renderer, main, own, processes };
 }
 
 export function listen() {

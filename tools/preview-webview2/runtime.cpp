@@ -79,6 +79,7 @@ struct State {
     IUnknown* environmentDone = nullptr;
     HWND pendingParent = nullptr;
     IUnknown* pendingController = nullptr;
+    IUnknown* suspending = nullptr;  // TrySuspend's handler, until the page side answers
     std::vector<Held> held;
     std::map<int, IUnknown*> scripts;
     int nextScript = 0;
@@ -208,6 +209,7 @@ void dropHandlers() {
     for (Held& each : held) each.handler->Release();
     auto scripts = std::move(state.scripts);
     for (auto& [id, handler] : scripts) handler->Release();
+    if (IUnknown* handler = std::exchange(state.suspending, nullptr)) handler->Release();
 }
 
 // Calls every handler of a role with one args object; a handler may remove
@@ -274,6 +276,11 @@ void onMessage(const wire::Fields& m) {
         args->text = wide(m[2]);
         raise(MessageReceived, args);
         releaseObject(args);
+    } else if (name == "suspended" && m.size() == 2) {
+        IUnknown* handler = std::exchange(state.suspending, nullptr);
+        if (!handler) return;
+        slots::invoke(handler, S_OK, m[1] == "1" ? TRUE : FALSE);
+        handler->Release();
     } else if (name == "done" && m.size() == 3) {
         auto at = state.scripts.find(std::atoi(m[1].c_str()));
         if (at == state.scripts.end()) return;
@@ -611,6 +618,22 @@ HRESULT STDMETHODCALLTYPE putBounds(Object* self, RECT bounds) {
     return S_OK;
 }
 
+// Hidden, the page is not drawn here and its Chromium is told so; shown, it
+// runs again if it was frozen.
+HRESULT STDMETHODCALLTYPE putVisible(Object* self, BOOL visible) {
+    if (!live(self)) return invalidState;
+    ShowWindow(state.window, visible ? SW_SHOWNA : SW_HIDE);
+    send({"visible", visible ? "1" : "0"});
+    showMirror();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE notifyPosition(Object* self) {
+    if (!live(self)) return invalidState;
+    showMirror();
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE moveFocus(Object* self, int) {
     if (!live(self)) return invalidState;
     SetFocus(state.window);
@@ -683,6 +706,31 @@ HRESULT STDMETHODCALLTYPE executeScript(Object* self, const wchar_t* script, IUn
     return S_OK;
 }
 
+// The page is frozen and its browser told that memory is short; the page
+// side says whether it could.
+HRESULT STDMETHODCALLTYPE trySuspend(Object* self, IUnknown* handler) {
+    if (!handler) return E_INVALIDARG;
+    if (!live(self) || state.suspending) return invalidState;
+    hold(handler);
+    state.suspending = handler;
+    send({"suspend"});
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE resume(Object* self) {
+    if (!live(self)) return invalidState;
+    send({"resume"});
+    return S_OK;
+}
+
+// No update ever comes: the handler is never called, so it is not kept.
+HRESULT STDMETHODCALLTYPE addNewVersion(Object* self, IUnknown* handler, INT64* token) {
+    if (!handler || !token) return E_INVALIDARG;
+    if (!live(self)) return invalidState;
+    *token = ++state.tokens;
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE mapFolder(Object* self, const wchar_t* host, const wchar_t* folder, int) {
     if (!host || !folder) return E_INVALIDARG;
     if (!live(self)) return invalidState;
@@ -741,11 +789,13 @@ HRESULT STDMETHODCALLTYPE getFailedKind(Object*, int* kind) {
 
 // Nothing the program should not call is recorded here: it fails with E_NOTIMPL.
 void buildVtables() {
-    Objects::build(vtables, {.createController = createController, .putBounds = putBounds, .moveFocus = moveFocus,
+    Objects::build(vtables, {.createController = createController, .addNewVersion = addNewVersion, .putVisible = putVisible,
+                             .notifyPosition = notifyPosition, .putBounds = putBounds, .moveFocus = moveFocus,
                              .close = closeController, .getView = getView, .getSettings = getSettings, .navigate = navigate,
                              .addNavigationStarting = addHandler<NavigationStarting>, .addProcessFailed = addHandler<ProcessFailed>,
                              .executeScript = executeScript, .addWebMessageReceived = addHandler<MessageReceived>,
-                             .addNewWindowRequested = addHandler<NewWindow>, .mapFolder = mapFolder, .getUri = getUri,
+                             .addNewWindowRequested = addHandler<NewWindow>, .trySuspend = trySuspend, .resume = resume,
+                             .mapFolder = mapFolder, .getUri = getUri,
                              .putCancel = putCancel, .getJson = getJson, .tryGetString = tryGetString, .getFailureKind = getFailedKind});
     for (size_t s = 4; s < slots::settingsSlots; s += 2) vtables[Settings][s] = slot(acceptSetting);
     vtables[Settings][18] = slot(putZoom);
