@@ -67,7 +67,7 @@ Var gardenGone  ; 1 when the uninstaller deleted the garden
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
-!define MUI_COMPONENTSPAGE_TEXT_TOP "Verdalune 的程序文件、开始菜单快捷方式和开机启动项会被删除，你自己放进安装文件夹的文件不会。$\r$\n你的花园保存在 ${GARDEN}，默认保留。"
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Verdalune 的程序文件、开始菜单快捷方式和开机启动项会被删除；你自己放进安装文件夹的文件会保留。$\r$\n你的花园保存在 ${GARDEN}，默认保留。"
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "$unFinishText"
@@ -234,7 +234,7 @@ Section "-restart"
     ${If} $running == 1
         SetOutPath "$INSTDIR"
         Exec '"$INSTDIR\verdalune.exe"'
-        StrCpy $finishText "$finishText$\r$\n$\r$\nVerdalune 已经重新启动，花园回到了桌面上。"
+        StrCpy $finishText "$finishText$\r$\n$\r$\nVerdalune 已经重新启动，花园会回到桌面上。"
     ${EndIf}
 SectionEnd
 
