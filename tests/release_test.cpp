@@ -246,6 +246,19 @@ void uninstall(const std::wstring& arguments, const fs::path& folder = installed
     CHECK(regText(runKey, L"Verdalune") == L"<none>");
 }
 
+// True once no uninstaller runs, nor the copy of itself that a silent one
+// runs from in the temporary folder ("Un…exe").
+bool uninstallerEnded() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W process{};
+    process.dwSize = sizeof process;
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &process); more && !running; more = Process32NextW(snapshot, &process))
+        running = !_wcsnicmp(process.szExeFile, L"Un", 2);
+    CloseHandle(snapshot);
+    return !running;
+}
+
 // Files of the person's own, in a folder the setup is given or installs into.
 const char* const mine[] = {"site/mine/index.html", "我的笔记.txt"};
 
@@ -451,7 +464,7 @@ TEST_CASE("a silent setup installs for this user alone and its program starts an
     REQUIRE(regText(uninstallKey, L"InstallLocation") == other.wstring());
     REQUIRE(run(installed() / L"uninstall.exe", L"/S") == 0);
     CHECK(waitUntil([] { return !fs::exists(installed() / L"uninstall.exe"); }, 20000));
-    Sleep(500);  // the entry would go last
+    REQUIRE(waitUntil(uninstallerEnded, 20000));
     CHECK(!fs::exists(exe));
     CHECK(!fs::exists(installed() / L"site" / L"garden"));
     CHECK(keptMine(installed()));
