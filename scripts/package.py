@@ -18,6 +18,7 @@ already holds.
 """
 import argparse
 import hashlib
+import importlib.util
 import io
 import re
 import shutil
@@ -105,17 +106,82 @@ def makensis():
     return found
 
 
+def nsisPath(name):
+    if any(c in name for c in '"`$\''): raise Refused(f"{name}: a file name the setup cannot carry.")
+    return name.replace("/", "\\")
+
+
+def fileList(files):
+    """The setup's include that installs these files and removes them again.
+
+    The uninstaller removes exactly these and the folders they leave empty; the
+    install writes the same lines to a record beside the uninstaller, from which
+    the next version's setup removes what this one put there (folders end in a
+    backslash and come after their files, deepest first).
+    """
+    names = [nsisPath(name) for name in files]
+    folders = sorted({"\\".join(name.split("\\")[:i]) for name in names for i in range(1, name.count("\\") + 1)},
+                     key=lambda folder: -folder.count("\\"))
+    out = ["!macro installFiles"]
+    for folder in [""] + sorted(folders):
+        here = [name for name in names if name.rpartition("\\")[0] == folder]
+        if here: out.append(f'    SetOutPath "$INSTDIR{chr(92) + folder if folder else ""}"')
+        out += [f'    File "${{FILES}}/{name.replace(chr(92), "/")}"' for name in here]
+    out += ["!macroend", "!macro removeFiles"]
+    out += [f'    Delete "$INSTDIR\\{name}"' for name in names]
+    out += [f'    RMDir "$INSTDIR\\{folder}"' for folder in folders]
+    out += ["!macroend", "!macro recordFiles handle"]
+    out += [f'    FileWriteUTF16LE ${{handle}} "{line}$\\r$\\n"' for line in names + [f"{folder}\\" for folder in folders]]
+    out += ["!macroend", ""]
+    return "\n".join(out)
+
+
+def picture():
+    """The welcome and finish pages' picture (164x314, the size those pages
+    show): the icon's flower on a pale ground, as a 24-bit BMP."""
+    spec = importlib.util.spec_from_file_location("icon", ROOT / "res/make-icon.py")
+    icon = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(icon)
+    width, height, flower, top, samples = 164, 314, 132, 96, 3
+    soil = top + round(flower * 0.92)  # where the stem meets the ground
+    rows = []
+    for y in range(height):
+        ground = (242, 247, 236) if y < soil else (214, 232, 204)
+        row = bytearray()
+        for x in range(width):
+            fx, fy = (x - (width - flower) / 2) / flower, (y - top) / flower
+            acc, cover = [0.0, 0.0, 0.0], 0.0
+            if 0 <= fx <= 1 and 0 <= fy <= 1:
+                for sy in range(samples):
+                    for sx in range(samples):
+                        colour, c = icon.shade(fx + (sx + 0.5) / samples / flower, fy + (sy + 0.5) / samples / flower)
+                        for i in range(3): acc[i] += colour[i] * c
+                        cover += c
+            n = samples * samples
+            r, g, b = (round((acc[i] + ground[i] * (n - cover)) / n) for i in range(3))
+            row += bytes((b, g, r))
+        rows.append(bytes(row) + b"\0" * (-len(row) % 4))
+    pixels = b"".join(reversed(rows))  # bottom-up
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 14 + len(header) + len(pixels), 0, 0, 14 + len(header)) + header + pixels
+
+
 def setup(nsis, files, version, target):
     """Builds the setup from the files it installs."""
-    with tempfile.TemporaryDirectory() as staging:
+    with tempfile.TemporaryDirectory() as work:
+        staging = Path(work, "files")
         for name, data in files.items():
-            path = Path(staging, name)
+            path = staging / name
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(data)
+        # With a byte-order mark, makensis reads the include as UTF-8 whatever the machine's code page.
+        Path(work, "files.nsh").write_text("\ufeff" + fileList(files), encoding="utf-8")
+        Path(work, "picture.bmp").write_bytes(picture())
         size_kb = (sum(len(data) for data in files.values()) + 1023) // 1024
         numbers = (version.split(".") + ["0"] * 4)[:4]
         subprocess.run([nsis, "-V2", "-WX", "-INPUTCHARSET", "UTF8", f"-DVERSION={version}", f"-DVERSION4={'.'.join(numbers)}",
-                        f"-DFILES={staging}", f"-DSIZE_KB={size_kb}", f"-DOUTFILE={target}", str(ROOT / "res/setup.nsi")],
+                        f"-DFILES={staging}", f"-DFILELIST={Path(work, 'files.nsh')}", f"-DPICTURE={Path(work, 'picture.bmp')}",
+                        f"-DSIZE_KB={size_kb}", f"-DOUTFILE={target}", str(ROOT / "res/setup.nsi")],
                        check=True)
 
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <string_view>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -147,9 +148,9 @@ std::string bytesOf(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs a setup or an uninstaller on the test desktop, in a job that ends with
-// the test (so does any program it starts), and returns its exit code.
-DWORD run(const fs::path& exe, const std::wstring& arguments) {
+// Starts a setup or an uninstaller on the test desktop, in a job that ends
+// with the test (so does any program it starts).
+PROCESS_INFORMATION launch(const fs::path& exe, const std::wstring& arguments) {
     static HANDLE job = [] {
         HANDLE made = CreateJobObjectW(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -167,6 +168,11 @@ DWORD run(const fs::path& exe, const std::wstring& arguments) {
                            testsFolder().c_str(), &startup, &process));
     AssignProcessToJobObject(job, process.hProcess);
     ResumeThread(process.hThread);
+    return process;
+}
+
+// Its exit code, once it has ended.
+DWORD finish(PROCESS_INFORMATION process) {
     WaitForSingleObject(process.hProcess, 40000);
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process.hProcess, &code);
@@ -175,14 +181,98 @@ DWORD run(const fs::path& exe, const std::wstring& arguments) {
     return code;
 }
 
+DWORD run(const fs::path& exe, const std::wstring& arguments) { return finish(launch(exe, arguments)); }
+
+// What a person who changes nothing meets in a setup that is not silent:
+// each box, answered 否 or 取消 (a test must open no browser), and the last page.
+struct Walk {
+    std::vector<Box> boxes;
+    std::wstring finishText;
+    DWORD code = STILL_ACTIVE;
+};
+
+std::wstring allText(HWND window) {
+    std::wstring text;
+    EnumChildWindows(window, [](HWND child, LPARAM all) -> BOOL {
+        if (IsWindowVisible(child)) *reinterpret_cast<std::wstring*>(all) += textOf(child) + L"\n";
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+// Presses the next button once on each page, as soon as it may be pressed.
+Walk walk(PROCESS_INFORMATION process) {
+    Walk seen;
+    HWND pressed = nullptr, shown = nullptr;
+    for (auto until = GetTickCount64() + 60000; GetTickCount64() < until && WaitForSingleObject(process.hProcess, 100);) {
+        std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
+        EnumWindows([](HWND window, LPARAM found) -> BOOL {
+            auto& [id, dialog] = *reinterpret_cast<std::pair<DWORD, HWND>*>(found);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == id && classOf(window) == L"#32770" && IsWindowVisible(window)) dialog = window;
+            return !dialog;
+        }, reinterpret_cast<LPARAM>(&found));
+        HWND dialog = found.second;
+        if (!dialog) continue;
+        if (auto box = readBox(dialog)) {
+            seen.boxes.push_back(*box);
+            PostMessageW(dialog, WM_COMMAND, box->buttons == std::vector<int>{IDYES, IDNO} ? IDNO : IDCANCEL, 0);
+            waitUntil([&] { return !IsWindow(dialog); }, 2000);
+            continue;
+        }
+        HWND page = FindWindowExW(dialog, nullptr, L"#32770", nullptr), next = GetDlgItem(dialog, IDOK);
+        // A page is read once it has been there for a round: its controls come
+        // after it. The page that installs moves on by itself.
+        if (std::exchange(shown, page) != page || page == pressed || !IsWindowVisible(page) || !IsWindowEnabled(next) ||
+            FindWindowExW(page, nullptr, PROGRESS_CLASSW, nullptr))
+            continue;
+        std::wstring text = allText(dialog);
+        if (text.find(L"已经安装到") != std::wstring::npos) seen.finishText = text;
+        pressed = page;
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(next));
+    }
+    seen.code = finish(process);
+    return seen;
+}
+
 // A silent uninstaller hands its work to a copy of itself in the temporary
 // folder and returns at once; the uninstall entry goes last.
-void uninstall(const std::wstring& arguments) {
-    REQUIRE(run(installed() / L"uninstall.exe", arguments) == 0);
+void uninstall(const std::wstring& arguments, const fs::path& folder = installed()) {
+    REQUIRE(run(folder / L"uninstall.exe", arguments) == 0);
     CHECK(waitUntil([] { return !keyExists(uninstallKey); }, 20000));
-    CHECK(waitUntil([] { return !fs::exists(installed()); }, 5000));
+    CHECK(waitUntil([&] { return !fs::exists(folder / L"verdalune.exe"); }, 5000));
     CHECK(!fs::exists(shortcut()));
     CHECK(regText(runKey, L"Verdalune") == L"<none>");
+}
+
+// True once no uninstaller runs, nor the copy of itself that a silent one
+// runs from in the temporary folder ("Un…exe").
+bool uninstallerEnded() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W process{};
+    process.dwSize = sizeof process;
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &process); more && !running; more = Process32NextW(snapshot, &process))
+        running = !_wcsnicmp(process.szExeFile, L"Un", 2);
+    CloseHandle(snapshot);
+    return !running;
+}
+
+// Files of the person's own, in a folder the setup is given or installs into.
+const char* const mine[] = {"site/mine/index.html", "我的笔记.txt"};
+
+void addMine(const fs::path& folder) {
+    for (auto name : mine) {
+        fs::path file = folder / fs::u8path(name);
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "mine: " << name;
+    }
+}
+
+bool keptMine(const fs::path& folder) {
+    return std::all_of(std::begin(mine), std::end(mine),
+                       [&](auto name) { return bytesOf(folder / fs::u8path(name)) == std::string("mine: ") + name; });
 }
 
 // The installed program started as a user would, with the stand-in runtime
@@ -227,8 +317,10 @@ TEST_CASE("the released program carries its manifest and version and a compresse
     CHECK(fixed->dwFileVersionMS == MAKELONG(numbers[1], numbers[0]));
     CHECK(fixed->dwFileVersionLS == MAKELONG(numbers[3], numbers[2]));
     CHECK(fixed->dwFileType == DWORD(VFT_APP));
-    CHECK(versionText(info, L"ProductName") == L"Verdalune");
+    // Task Manager shows these two as the startup entry's name and publisher.
     CHECK(versionText(info, L"FileDescription") == L"Verdalune 情绪花园");
+    CHECK(versionText(info, L"CompanyName") == L"Verdalune");
+    CHECK(versionText(info, L"ProductName") == L"Verdalune 情绪花园");
     CHECK(versionText(info, L"FileVersion") == version);
     CHECK(versionText(info, L"ProductVersion") == version);
     CHECK(versionText(info, L"LegalCopyright") == L"© 2026 Verdalune");
@@ -265,7 +357,7 @@ TEST_CASE("the setup carries the flower and the version") {
     std::vector<BYTE> info(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
     REQUIRE(!info.empty());
     REQUIRE(GetFileVersionInfoW(exe.c_str(), 0, DWORD(info.size()), info.data()));
-    CHECK(versionText(info, L"ProductName") == L"Verdalune");
+    CHECK(versionText(info, L"ProductName") == L"Verdalune 情绪花园");
     CHECK(versionText(info, L"FileDescription") == L"Verdalune 情绪花园 安装程序");
     CHECK(versionText(info, L"ProductVersion") == version);
 }
@@ -305,8 +397,13 @@ TEST_CASE("the release starts from a folder named in Chinese with spaces and sho
 }
 
 TEST_CASE("a silent setup installs for this user alone and its program starts and a silent uninstall keeps only the garden") {
+    // Given a folder that holds the person's own things, the setup makes a
+    // Verdalune folder inside it, here the usual one.
+    fs::path given = installed().parent_path();
     fs::remove_all(installed());
-    REQUIRE(run(setupExe(), L"/S") == 0);
+    addMine(given);
+    REQUIRE(run(setupExe(), L"/S /D=" + given.wstring()) == 0);
+    CHECK(keptMine(given));
     fs::path exe = installed() / L"verdalune.exe";
     CHECK(bytesOf(exe) == bytesOf(release() / L"verdalune.exe"));
     for (auto name : {L"WebView2Loader.dll", L"使用说明.txt", L"site/garden/index.html", L"uninstall.exe"})
@@ -353,19 +450,52 @@ TEST_CASE("a silent setup installs for this user alone and its program starts an
         app.folder.clear();
     }
 
+    // What the person puts in the install folder outlives an upgrade.
+    addMine(installed());
+    REQUIRE(run(setupExe(), L"/S") == 0);
+    CHECK(keptMine(installed()));
+    CHECK(bytesOf(exe) == bytesOf(release() / L"verdalune.exe"));
+
+    // A second copy elsewhere takes the Run value, the entry and the shortcut;
+    // uninstalling the first leaves them to it, and the person's files too.
+    fs::path other = fs::temp_directory_path() / (L"Verdalune B " + desktopName());
+    fs::remove_all(other);
+    REQUIRE(run(setupExe(), L"/S /D=" + other.wstring()) == 0);
+    REQUIRE(regText(uninstallKey, L"InstallLocation") == other.wstring());
+    REQUIRE(run(installed() / L"uninstall.exe", L"/S") == 0);
+    CHECK(waitUntil([] { return !fs::exists(installed() / L"uninstall.exe"); }, 20000));
+    REQUIRE(waitUntil(uninstallerEnded, 20000));
+    CHECK(!fs::exists(exe));
+    CHECK(!fs::exists(installed() / L"site" / L"garden"));
+    CHECK(keptMine(installed()));
+    CHECK(regText(uninstallKey, L"InstallLocation") == other.wstring());
+    CHECK(regText(runKey, L"Verdalune") == L"\"" + (other / L"verdalune.exe").wstring() + L"\"");
+    CHECK(fs::exists(shortcut()));
+    fs::remove_all(installed());
+    for (auto name : {L"site", L"我的笔记.txt"}) fs::remove_all(given / name);
+
     fs::create_directories(garden());
     std::ofstream(garden() / L"种下的日子.txt") << "kept";
-    uninstall(L"/S");
+    uninstall(L"/S", other);
+    CHECK(!fs::exists(other));
     CHECK(bytesOf(garden() / L"种下的日子.txt") == "kept");
     fs::remove(garden() / L"种下的日子.txt");
 }
 
 TEST_CASE("setting up again over the running program closes it with code 0 and replaces its files and starts it again") {
+    fs::remove_all(installed());
     REQUIRE(run(standInSetup(), L"/S") == 0);
     fs::path page = installed() / L"site" / L"garden" / L"index.html";
     std::string fresh = bytesOf(page);
     std::ofstream(page, std::ios::trunc) << "an older page";
+    // A module that an older version installed, and recorded as its own.
     std::ofstream(installed() / L"site" / L"garden" / L"gone.js") << "an older module";
+    std::wstring line = L"site\\garden\\gone.js\r\n";
+    std::ofstream(installed() / L"uninstall.files", std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(line.data()), line.size() * sizeof(wchar_t));
+    addMine(installed());
+    // Start-with-Windows turned off stays off, silent or not.
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, runKey, L"Verdalune");
 
     Shell shell(Shell::win11);
     App app(App::fullSite, nullptr, false);
@@ -375,23 +505,51 @@ TEST_CASE("setting up again over the running program closes it with code 0 and r
     CHECK(app.exitCode(0) == DWORD(0));
     CHECK(bytesOf(page) == fresh);
     CHECK(!fs::exists(installed() / L"site" / L"garden" / L"gone.js"));
+    CHECK(keptMine(installed()));
+    CHECK(regText(runKey, L"Verdalune") == L"<none>");
 
-    HANDLE again = ownerProcess(5000);
-    REQUIRE(again);
+    auto started = [&](int count) {
+        return waitUntil([&] {
+            auto notes = shell.notes();
+            return std::count_if(notes.begin(), notes.end(), [](auto& note) { return note.action == NIM_ADD; }) == count;
+        });
+    };
+    HANDLE running = ownerProcess(5000);
+    REQUIRE(running);
     wchar_t image[MAX_PATH];
     DWORD size = MAX_PATH;
-    QueryFullProcessImageNameW(again, 0, image, &size);
+    QueryFullProcessImageNameW(running, 0, image, &size);
     CHECK(fs::path(image) == installed() / L"verdalune.exe");
-    CHECK(waitUntil([&] {
-        auto notes = shell.notes();
-        return std::count_if(notes.begin(), notes.end(), [](auto& note) { return note.action == NIM_ADD; }) == 2;
-    }));
+    CHECK(started(2));
+
+    // Not silent: the choices page shows start-with-Windows unticked, and the
+    // last page, the program being back, does not offer to start it.
+    Walk setup = walk(launch(standInSetup(), L""));
+    CHECK(setup.code == 0);
+    CHECK(regText(runKey, L"Verdalune") == L"<none>");
+    CHECK(WaitForSingleObject(running, 5000) == WAIT_OBJECT_0);
+    CloseHandle(running);
+    CHECK_MESSAGE(setup.finishText.find(L"重新启动") != std::wstring::npos, toString(setup.finishText));
+    CHECK(setup.finishText.find(L"完成后启动") == std::wstring::npos);
+    REQUIRE(setup.boxes.size() == 1);
+    CHECK(setup.boxes[0].text.find(L"现在打开下载页面吗？") != std::wstring::npos);
+    CHECK(setup.boxes[0].buttons == std::vector<int>{IDYES, IDNO});
+    CHECK(started(3));
+    HANDLE again = ownerProcess(5000);
+    REQUIRE(again);
 
     // The uninstaller asks it to quit as well, and the delete choice takes the garden.
     fs::create_directories(garden());
     std::ofstream(garden() / L"种下的日子.txt") << "gone";
     app.folder.clear();
     uninstall(L"/S /DELETEGARDEN");
+    // Only the person's files are left, and the folders that hold them.
+    CHECK(keptMine(installed()));
+    std::vector<fs::path> left;
+    for (auto& entry : fs::recursive_directory_iterator(installed())) left.push_back(entry.path().lexically_relative(installed()));
+    std::sort(left.begin(), left.end());
+    CHECK(left == std::vector<fs::path>{L"site", L"site/mine", L"site/mine/index.html", L"我的笔记.txt"});
+    fs::remove_all(installed());
     CHECK(WaitForSingleObject(again, 0) == WAIT_OBJECT_0);
     DWORD code = 99;
     GetExitCodeProcess(again, &code);
@@ -420,12 +578,27 @@ TEST_CASE("a setup never kills a program that does not quit: it stops and change
     REQUIRE(waitUntil([&] { return thread != 0; }));
     fs::remove_all(installed());
     RegDeleteTreeW(HKEY_CURRENT_USER, uninstallKey);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, runKey, L"Verdalune");
+    fs::remove(shortcut());
+    auto unchanged = [] {
+        CHECK(findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单"));
+        CHECK(!fs::exists(installed()));
+        CHECK(!keyExists(uninstallKey));
+        CHECK(regText(runKey, L"Verdalune") == L"<none>");
+        CHECK(!fs::exists(shortcut()));
+    };
     auto started = GetTickCount64();
     CHECK(run(setupExe(), L"/S") == 2);
     CHECK(GetTickCount64() - started >= 10000);
-    CHECK(findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单"));
-    CHECK(!fs::exists(installed() / L"verdalune.exe"));
-    CHECK(!keyExists(uninstallKey));
+    unchanged();
+
+    // Not silent, the person is offered 重试 and 取消; 取消 changes nothing either.
+    Walk setup = walk(launch(setupExe(), L""));
+    CHECK(setup.code == 2);
+    REQUIRE(setup.boxes.size() == 2);
+    CHECK(setup.boxes[1].buttons == std::vector<int>{IDCANCEL, IDRETRY});
+    CHECK(setup.boxes[1].text.find(L"什么都没有改动") != std::wstring::npos);
+    unchanged();
     PostThreadMessageW(thread, WM_QUIT, 0, 0);
     stubborn.join();
 }

@@ -154,7 +154,7 @@ doctest::String toString(const std::wstring& text) {
 
 // ---- message boxes and menus ----
 
-static std::optional<Box> readBox(HWND dialog) {
+std::optional<Box> readBox(HWND dialog) {
     // Wine fills the box in before it shows it.
     if (!IsWindowVisible(dialog) || !GetDlgItem(dialog, 65535)) return std::nullopt;
     Box box;

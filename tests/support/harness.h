@@ -49,6 +49,9 @@ struct Box {
     DWORD process = 0;
 };
 
+// The message box this dialog is, once it shows; none for another dialog.
+std::optional<Box> readBox(HWND dialog);
+
 // Waits for a message box on the test desktop, reads it and presses OK.
 std::optional<Box> takeBox(int ms = 5000);
 
