@@ -3,12 +3,25 @@
 // garden as it was before a restore is kept, so that it can be undone.
 import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, toBackup } from './data.js';
 import { beforeRestore, dropBeforeRestore, keepBeforeRestore } from './store.js';
+import { daysBetween, shortDate } from './days.js';
+import { moodOf } from './moods.js';
+import { pref, setPref } from './prefs.js';
 
 const $ = (id) => document.getElementById(id);
 
+function download(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  return { file: name };
+}
+
 // `keep(days)` saves and shows a new garden (rejecting with an Error when it
-// cannot); `changed()` redraws the menu after it.
-export function createBackup({ state, keep, changed }) {
+// cannot); `changed()` redraws the menu after it; `backedUp()` after a
+// backup reached a file.
+export function createBackup({ state, keep, changed, backedUp }) {
   const status = $('backup-status');
   const backupText = $('backup-text');
   const fileInput = $('restore-file');
@@ -47,6 +60,8 @@ export function createBackup({ state, keep, changed }) {
         // Any other failure of the picker: fall back to the clipboard.
       }
     }
+    // A picture has no text to copy: it goes to the downloads instead.
+    if (text instanceof Blob) return download(text, suggestedName);
     try {
       await navigator.clipboard.writeText(text);
       say(`${what}已经复制到剪贴板，请粘贴到记事本里，存成文件。`, 'ok');
@@ -63,7 +78,19 @@ export function createBackup({ state, keep, changed }) {
     const n = state.days.size;
     const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, `${n} 天的花园备份`,
       [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
-    if (saved) say(`${n} 天的花园已经备份到文件“${saved.file}”。`, 'ok');
+    if (!saved) return;
+    say(`${n} 天的花园已经备份到文件“${saved.file}”。`, 'ok');
+    setPref('lastBackup', state.today);
+    drawLast();
+    backedUp?.();
+  }
+
+  function drawLast() {
+    const last = pref('lastBackup');
+    const ago = last && daysBetween(last, state.today);
+    $('backup-last').textContent = last
+      ? `上次备份：${shortDate(last, state.today)}，${ago > 0 ? `${ago} 天前` : '今天'}`
+      : '还没有备份过';
   }
 
   async function readChosenFile() {
@@ -91,7 +118,7 @@ export function createBackup({ state, keep, changed }) {
     }
     pending = read.days;
     const keys = [...pending.keys()];
-    const span = keys.length ? `（${keys[0]} 至 ${keys[keys.length - 1]}）` : '';
+    const span = keys.length ? `（${shortDate(keys[0], state.today)} 至 ${shortDate(keys.at(-1), state.today)}）` : '';
     $('restore-summary').textContent =
       `备份“${file.name}”里有 ${keys.length} 天${span}，现在的花园有 ${state.days.size} 天。`
       + '合并：两边的日子都留下；替换：只留备份里的。现在的花园会先留一份，之后可以撤销。';
@@ -129,10 +156,19 @@ export function createBackup({ state, keep, changed }) {
       mergeWith('ours');
       return;
     }
-    $('restore-differ').textContent =
-      `有 ${differ.length} 天两边不一样（${differ[0]}${differ.length > 1 ? ` 等` : ''}）。这些天留哪一边的？`;
+    $('restore-differ').textContent = `有 ${differ.length} 天两边的记录不同（${differText(differ)}）。要保留哪一边？`;
     pickBox.hidden = false;
     $('merge-ours').focus();
+  }
+
+  // Both sides of up to five days, so that the choice is not a guess.
+  function differText(differ) {
+    const shown = differ.slice(0, 5).map((key) => {
+      const [now, then] = [state.days.get(key), pending.get(key)].map((entry) => moodOf(entry.mood).name);
+      return `${shortDate(key, state.today)}：${now === then ? `两边都是${now}，写的话不一样` : `现在是${now}，备份里是${then}`}`;
+    });
+    const more = differ.length - shown.length;
+    return shown.join('；') + (more ? `；还有 ${more} 天` : '');
   }
 
   function mergeWith(side) {
@@ -179,6 +215,7 @@ export function createBackup({ state, keep, changed }) {
     say,
     deliver,
     drawUndo,
+    drawLast,
     close() {
       clearRestore();
       say('', '');

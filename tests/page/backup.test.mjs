@@ -123,7 +123,7 @@ describe('backup and restore', () => {
       ['a newer version', JSON.stringify({ ...valid, version: 2 }), /新版 Verdalune/],
       ['no version', JSON.stringify({ app: APP, days: year }), /缺少版本信息/],
       ['days after today', JSON.stringify({ ...valid, days: { ...year, '2025-06-20': { mood: 'happy' } } }), /1 天在今天之后/],
-      ['one bad day among good ones', JSON.stringify({ ...valid, days: { ...year, '2025-06-10': { mood: 'happy', note: 5 } } }), /2025-06-10 的备注不是文字/],
+      ['one bad day among good ones', JSON.stringify({ ...valid, days: { ...year, '2025-06-10': { mood: 'happy', note: 5 } } }), /2025年6月10日的备注不是文字/],
       ['an unknown mood', JSON.stringify({ ...valid, days: { ...year, '2025-06-11': { mood: 'bored' } } }), /“bored”无法识别/],
       // Valid content, padded past the limit: only the size may refuse it.
       ['oversized', { padTo: 32 * 1024 * 1024 + 1, text: JSON.stringify(valid) }, /文件太大.*最多 32 MB/],
