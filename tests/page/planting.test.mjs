@@ -50,6 +50,24 @@ describe('planting today', () => {
     });
   });
 
+  test('an empty garden says once how to plant, and not again after its first flower is pulled up', async () => {
+    await withGarden(browser, { days: {} }, async ({ page }) => {
+      const hint = /点任务栏右下角的小花图标，选“种下今天”/;
+      assert.match(await page.textContent('#year-count'), hint);
+      assert.ok(await page.locator('#today-mood').isHidden(), 'one line, not two');
+      await plant(page, '开心');
+      assert.equal(await page.textContent('#year-count'), '最近十二个月种下了 1 朵花');
+      await page.evaluate(() => window.moodMode('menu'));
+      await page.click('#day-pull');
+      await page.click('#pull-yes');
+      await page.locator('#day-status', { hasText: '已经拔掉' }).waitFor();
+      await page.reload();
+      await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+      assert.equal(await page.textContent('#year-count'), '最近十二个月种下了 0 朵花');
+      assert.equal(await page.textContent('#today-mood'), '今天还没种花');
+    });
+  });
+
   test('a draft survives trips to the menu; cancel goes back where the editor came from', async () => {
     await withGarden(browser, { days: yearOfDays() }, async (g) => {
       const { page } = g;
