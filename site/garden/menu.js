@@ -38,6 +38,47 @@ function button(text, onClick) {
   return b;
 }
 
+// A past year and its totals by mood.
+function yearRow([y, counts]) {
+  const li = item('li');
+  li.dataset.year = y;
+  const total = [...counts.values()].reduce((a, b) => a + b, 0);
+  li.append(item('b', '', `${Number(y)}年`), item('span', 'y-total', `种下 ${total} 朵花`));
+  const moods = item('span', 'y-moods');
+  for (const mood of MOODS) {
+    const n = counts.get(mood.id) || 0;
+    if (!n) continue;
+    const tag = item('span', 'y-mood');
+    tag.dataset.mood = mood.id;
+    tag.append(flowerIcon(mood), item('span', '', `${mood.name} ${n}`));
+    moods.append(tag);
+  }
+  li.append(moods);
+  return li;
+}
+
+// A planted day in the history, its note's first line with `words` marked.
+function historyRow(key, { mood: id, note }, today, words) {
+  const mood = moodOf(id);
+  const li = item('li');
+  li.dataset.day = key;
+  const open = item('button', 'h-day');
+  open.type = 'button';
+  open.dataset.day = key;
+  const time = item('time', '', listDate(key, today));
+  time.dateTime = key;
+  const moodTag = item('span', 'h-mood');
+  moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
+  open.append(time, moodTag);
+  if (note) {
+    const line = item('span', 'h-note');
+    line.append(...(words.length ? marked(note, words) : [note]));
+    open.append(line);
+  }
+  li.append(open);
+  return li;
+}
+
 // When a backup to a file is due, the one quiet line that says so.
 function backupDue(state) {
   const last = pref('lastBackup');
@@ -100,23 +141,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   function moreYears() {
     const next = years.slice(yearsShown, yearsShown + YEARS_PAGE);
     yearsShown += next.length;
-    $('years-list').append(...next.map(([y, counts]) => {
-      const li = item('li');
-      li.dataset.year = y;
-      const total = [...counts.values()].reduce((a, b) => a + b, 0);
-      li.append(item('b', '', `${Number(y)}年`), item('span', 'y-total', `种下 ${total} 朵花`));
-      const moods = item('span', 'y-moods');
-      for (const mood of MOODS) {
-        const n = counts.get(mood.id) || 0;
-        if (!n) continue;
-        const tag = item('span', 'y-mood');
-        tag.dataset.mood = mood.id;
-        tag.append(flowerIcon(mood), item('span', '', `${mood.name} ${n}`));
-        moods.append(tag);
-      }
-      li.append(moods);
-      return li;
-    }));
+    $('years-list').append(...next.map(yearRow));
     const left = years.length - yearsShown;
     $('years-more').hidden = left === 0;
     $('years-more').textContent = `显示更早的 ${Math.min(left, YEARS_PAGE)} 年`;
@@ -141,27 +166,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   function moreHistory() {
     const keys = history.slice(historyShown, historyShown + HISTORY_PAGE);
     historyShown += keys.length;
-    $('history-list').append(...keys.map((key) => {
-      const { mood: id, note } = state.days.get(key);
-      const mood = moodOf(id);
-      const li = item('li');
-      li.dataset.day = key;
-      const open = item('button', 'h-day');
-      open.type = 'button';
-      open.dataset.day = key;
-      const time = item('time', '', listDate(key, state.today));
-      time.dateTime = key;
-      const moodTag = item('span', 'h-mood');
-      moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
-      open.append(time, moodTag);
-      if (note) {
-        const line = item('span', 'h-note');
-        line.append(...(words.length ? marked(note, words) : [note]));
-        open.append(line);
-      }
-      li.append(open);
-      return li;
-    }));
+    $('history-list').append(...keys.map((key) => historyRow(key, state.days.get(key), state.today, words)));
     const left = history.length - historyShown;
     $('history-more').hidden = left === 0;
     $('history-more').textContent = `显示更早的 ${Math.min(left, HISTORY_PAGE)} 天（还剩 ${left} 天）`;
@@ -242,9 +247,11 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     const key = event.target.closest('button')?.dataset.day;
     if (key) showDay(key);
   });
+  // Pinyin being composed is not yet a word: search once it is chosen.
   $('search').addEventListener('input', (event) => {
     if (!event.isComposing) drawHistory();
   });
+  $('search').addEventListener('compositionend', drawHistory);
   $('menu-picture').addEventListener('click', savePicture);
   $('wall-words').addEventListener('change', (event) => {
     setPref('words', event.target.checked);

@@ -224,6 +224,7 @@ describe('the last seven days', () => {
       // Choosing a planted day shows what it holds, to change it.
       await page.evaluate(() => window.moodMode('plant'));
       await page.click('#day-picks button[data-day="2025-06-12"]');
+      assert.equal(await page.textContent('#editor-title'), '修改 6月12日');
       assert.equal(await page.inputValue('#note'), '原来的');
       assert.match(await page.textContent('#editor-replace'), /风铃草/);
       await page.evaluate(() => window.moodMode('wall'));
