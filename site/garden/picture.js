@@ -3,19 +3,18 @@
 // onto a canvas: the browser lays it out exactly as on the screen, and
 // nothing of the menu or the editor is in it.
 
-const XHTML = 'http://www.w3.org/1999/xhtml';
-
 function styleText() {
   return [...document.styleSheets].flatMap((sheet) => [...sheet.cssRules].map((rule) => rule.cssText)).join('\n');
 }
 
 // The wall in a box of the window's size: fixed on the screen, absolute in
-// the picture. A flower still growing in is drawn grown.
+// the picture. A flower still growing in is drawn grown. The serializer
+// writes HTML elements as XHTML, which an SVG image reads.
 function wallCopy(width, height) {
-  const box = document.createElementNS(XHTML, 'div');
-  box.setAttribute('style', `position:relative;width:${width}px;height:${height}px;overflow:hidden;`
-    + `background:${getComputedStyle(document.body).backgroundColor}`);
-  const style = document.createElementNS(XHTML, 'style');
+  const box = document.createElement('div');
+  box.style.cssText = `position:relative;width:${width}px;height:${height}px;overflow:hidden;`
+    + `background:${getComputedStyle(document.body).backgroundColor}`;
+  const style = document.createElement('style');
   style.textContent = `${styleText()}\n.wall { position: absolute; }`;
   const wall = document.getElementById('wall').cloneNode(true);
   wall.removeAttribute('inert');
