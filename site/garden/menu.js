@@ -14,7 +14,6 @@ import { createBackup } from './backup.js';
 import { createMonth } from './month.js';
 import { createDayView } from './day.js';
 import { findDays, marked, wordsOf } from './search.js';
-import { wallPicture } from './picture.js';
 import { pref, setPref } from './prefs.js';
 
 const $ = (id) => document.getElementById(id);
@@ -224,10 +223,12 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     showDay(dayView.day || state.today);
   }
 
-  // The wall as it is now, through the same path as a backup.
+  // The wall as it is now, through the same path as a backup. Its code is
+  // fetched when first asked for, not with every start of the wall.
   async function savePicture() {
     let picture;
     try {
+      const { wallPicture } = await import('./picture.js');
       picture = await wallPicture();
     } catch (e) {
       say(`没能生成图片：${e.message}。`, 'error');
