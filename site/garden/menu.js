@@ -18,6 +18,8 @@ import { pref, setPref } from './prefs.js';
 
 const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
+// Found days come fewer at a time: a screenful or two, drawn as fast as a key is typed.
+const FOUND_PAGE = 20;
 const YEARS_PAGE = 10;
 // A backup is suggested once it is this old and this many days were planted since.
 const BACKUP_DAYS = 30;
@@ -163,12 +165,13 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   }
 
   function moreHistory() {
-    const keys = history.slice(historyShown, historyShown + HISTORY_PAGE);
+    const page = words.length ? FOUND_PAGE : HISTORY_PAGE;
+    const keys = history.slice(historyShown, historyShown + page);
     historyShown += keys.length;
     $('history-list').append(...keys.map((key) => historyRow(key, state.days.get(key), state.today, words)));
     const left = history.length - historyShown;
     $('history-more').hidden = left === 0;
-    $('history-more').textContent = `显示更早的 ${Math.min(left, HISTORY_PAGE)} 天（还剩 ${left} 天）`;
+    $('history-more').textContent = `显示更早的 ${Math.min(left, page)} 天（还剩 ${left} 天）`;
   }
 
   // What was set aside because it could not be read: export it as it is,
