@@ -12,6 +12,9 @@
 
 #include "webview2.h"
 
+// The garden window's class and title, by which the setup and tools find it.
+constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
+constexpr const wchar_t* gardenTitle = L"Verdalune 情绪花园";
 // The tray icon's callback message.
 constexpr UINT trayMessage = WM_APP + 1;
 // Posted to the owner window when the garden is lost; wParam 1: its browser.

@@ -26,7 +26,6 @@ namespace fs = std::filesystem;
 
 // Places the garden once more after a burst of display changes.
 constexpr UINT_PTR settleTimer = 1;
-constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
 
 // The site folder is served under this name; ".example" is reserved, so it can
 // never be a real host, and unlike ".local" it costs no name lookup.
@@ -324,7 +323,7 @@ HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* created) {
 void makeView() {
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
-    view = CreateWindowExW(WS_EX_TOOLWINDOW, gardenClass, L"Verdalune 情绪花园", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
+    view = CreateWindowExW(WS_EX_TOOLWINDOW, gardenClass, gardenTitle, WS_POPUP, 0, 0, width, height, nullptr, nullptr,
                            GetModuleHandleW(nullptr), nullptr);
     // Events are raised for the process and thread that own a window, also
     // when another process destroys it: listening to those alone, nothing

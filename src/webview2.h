@@ -318,3 +318,5 @@ struct ICoreWebView2Settings6 : ICoreWebView2Settings5 {
 extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     PCWSTR browserFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+// The version of the runtime the loader would use; freed with CoTaskMemFree.
+extern "C" HRESULT STDAPICALLTYPE GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserFolder, LPWSTR* version);

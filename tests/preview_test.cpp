@@ -61,9 +61,11 @@ struct Page {
 // shell, on the wall and drawn. The 24H2 layout unless a case needs the other:
 // under Wine the Windows 10 layout's walk over top-level windows can miss one
 // while another process (here the runtime's) restacks its own, which the
-// shell tests cover.
+// shell tests cover. A see-through shell, as people see it, lets the screen
+// show the page (see showMirror in the runtime).
 struct Garden {
-    explicit Garden(Shell::Layout layout = Shell::win11) : shell(layout), app(App::preview) {
+    explicit Garden(Shell::Layout layout = Shell::win11, bool seeThrough = false)
+        : shell(seeThrough ? Shell(layout, Shell::ForPeople{}) : Shell(layout)), app(App::preview) {
         REQUIRE(app.windows());
         REQUIRE(page.waitFor("document.getElementById('today-line')?.textContent !== ''", 30000));
         if (!onWall()) {
@@ -298,6 +300,32 @@ TEST_CASE("a day planted moments before the browser is killed is there when the 
         CHECK(garden.onWall());
         CHECK(garden.app.running());
     }
+
+    // Two merges, the browser killed as soon as the second is done: 撤销恢复
+    // comes back with the page and undoes that merge alone.
+    auto merge = [&](const std::string& day) {
+        CHECK(garden.page.eval("(() => { const list = new DataTransfer(); list.items.add(new File([JSON.stringify("
+                               "{ app: 'verdalune-garden', version: 1, days: { '" + day + "': { mood: 'calm' } } })], 'b.json'));"
+                               " const input = document.getElementById('restore-file'); input.files = list.files;"
+                               " input.dispatchEvent(new Event('change')); return true; })()") == "true");
+        REQUIRE(garden.page.waitFor("!document.getElementById('restore-confirm').hidden"));
+        garden.page.eval("document.getElementById('restore-merge').click()");
+        REQUIRE(garden.page.waitFor("document.getElementById('backup-status').textContent.startsWith('已经合并')"));
+    };
+    garden.trayItem(1);  // 花园菜单
+    REQUIRE(garden.page.waitFor("document.body.dataset.view === 'menu'"));
+    merge("2000-01-01");
+    const std::string beforeLast = garden.page.eval("localStorage.getItem('verdalune.garden.v1').replace(/\"saved\":\\d+,/, '')");
+    merge("2000-01-02");
+    wire::Fields answer;
+    wire::sendAll(garden.page.socket, wire::encode({"kill"}));
+    REQUIRE((wire::receive(garden.page.socket, answer) && answer.size() == 2 && answer[1] == "true"));
+    CHECK(garden.page.waitFor("document.getElementById('today-line')?.textContent !== '' && document.body.dataset.view === 'wall'", 60000));
+    garden.trayItem(1);
+    REQUIRE(garden.page.waitFor("!document.getElementById('restore-undo-box').hidden"));
+    garden.page.eval("document.getElementById('restore-undo').click()");
+    CHECK(garden.page.waitFor("document.getElementById('backup-status').textContent.startsWith('已经撤销')"));
+    CHECK(garden.page.eval("localStorage.getItem('verdalune.garden.v1').replace(/\"saved\":\\d+,/, '')") == beforeLast);
 }
 
 // The garden lost and made again with the real page: Explorer restarting,
@@ -388,4 +416,40 @@ TEST_CASE("with the real page a browser that ends comes back in the same window 
     CHECK(garden.app.view == view);
     CHECK(garden.app.running());
     CHECK(boxes.boxes().empty());
+}
+
+TEST_CASE("desktop-check sees the real page on the wall of both layouts and says why not in front and hidden") {
+    for (Shell::Layout layout : {Shell::win10, Shell::win11}) {
+        bool h24 = layout == Shell::win11;
+        Garden garden(layout, true);
+        DesktopCheck check = desktopCheck(h24 ? L"24H2" : L"windows-10", L"--wait 30");
+        CAPTURE(check.report);
+        CHECK(check.code == DWORD(0));
+        CHECK(check.says("Verdict: seen\n"));
+        CHECK(check.says("Ground colour: #"));  // read from the page's style sheet
+        CHECK(check.says("mode: on the wall"));
+        CHECK(check.says("PreviewWebView2Page"));
+        // What each layout looks like from outside, and the garden's place in it.
+        CHECK(check.says(h24 ? "\"SHELLDLL_DefView\" style 0x50000000 WS_CHILD|WS_VISIBLE ex 0x00080000 WS_EX_LAYERED"
+                             : "holds SHELLDLL_DefView"));
+        CHECK(check.says(h24 ? "directly below SHELLDLL_DefView: yes" : "directly below SHELLDLL_DefView: no"));
+        if (h24) CHECK(check.says("above a WorkerW sibling: yes"));
+        if (h24) CHECK(check.says("layered: alpha 255 (LWA_ALPHA)"));
+        // Shown again after the comparison, where it was.
+        CHECK(garden.onWall());
+        if (!h24) continue;
+
+        garden.trayItem(0);  // 种下今天
+        REQUIRE(garden.inFront());
+        check = desktopCheck(L"window-mode");
+        CHECK(check.code == DWORD(1));
+        CHECK(check.says("Verdict: not seen: window mode"));
+        PostMessageW(garden.app.view, WM_CLOSE, 0, 0);
+        REQUIRE(garden.onWall());
+        ShowWindow(garden.app.view, SW_HIDE);
+        check = desktopCheck(L"hidden");
+        CHECK(check.code == DWORD(1));
+        CHECK(check.says("Verdict: not seen: hidden\n"));
+        CHECK_FALSE(IsWindowVisible(garden.app.view));
+    }
 }

@@ -351,3 +351,17 @@ TEST_CASE("quitting from the wall repaints the desktop closes the controller and
     CHECK(controller < lines.size());
     }
 }
+
+TEST_CASE("desktop-check finds the garden on the wall but not seen when the runtime draws nothing") {
+    Garden garden;
+    DesktopCheck check = desktopCheck(L"stand-in");
+    CAPTURE(check.report);
+    CHECK(check.code == DWORD(1));
+    CHECK(check.says("mode: on the wall"));
+    CHECK(check.says("Verdict: not seen: black\n"));
+    CHECK(parentOf(garden.app.view) == garden.shell.place());
+    CHECK(IsWindowVisible(garden.app.view));
+    // The stand-in's record is untouched: the check looked into the loader
+    // beside the program without running it.
+    garden.quit();
+}

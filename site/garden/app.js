@@ -19,6 +19,9 @@ const state = {
   view: 'wall',
   from: 'wall', // where the editor was opened from
   grow: null,
+  // Settles once the durable copy has been read and drawn if newer: nothing
+  // is computed from the garden to be saved before then.
+  ready: null,
 };
 
 // A day's flower on the wall, its mood's word apart, so that the switch
@@ -74,11 +77,13 @@ function drawWall() {
 }
 
 function problemText(p, detail) {
-  const readOnly = '为了不把它盖掉，现在只能查看，不能种花或恢复备份。';
-  const more = detail ? '' : '在托盘的“花园菜单”里可以看详情。';
+  const readOnly = '为免覆盖原来的记录，现在只能查看，暂时不能种花或恢复备份。';
+  const more = detail ? '' : '详情请看托盘菜单里的“花园菜单”。';
+  // Only a backup file brings back a garden lost whole: say where it goes in.
+  const home = detail ? '点下面的“从备份恢复”' : '在“花园菜单”里点“从备份恢复”';
   switch (p.kind) {
     case 'damaged':
-      if (p.whole) return `保存的花园读不出来，已经原样另外保管，花园从空白重新开始。${more}`;
+      if (p.whole) return `保存的花园读不出来，已经原样另外保管，花园先从空白开始。备份过的话，${home}，就能把存成文件的花园找回来。`;
       return p.unread
         ? `有 ${p.unread} 天的记录读不出来，已经另外保管；其余的花都在。${more}`
         : `保存的花园有一部分读不出来，已经另外保管；所有的花都在。${more}`;
@@ -174,14 +179,22 @@ function cancelEditor() {
   else toWall();
 }
 
-// The one writer of the garden: a change is shown once it is on disk, and
+// The one writer of the garden. `change(days)` makes the next garden from
+// the newest one: called only once the durable copy has been read and every
+// earlier change saved, so that none is made from a stale garden. It gives
+// a Map, or { days, restore } for a restore that 撤销恢复 can undo (see
+// save), and may throw to refuse. A change is shown once it is on disk;
 // when it cannot be saved nothing changes and the Error says why.
-let saving = Promise.resolve();
-function keep(next, grow = null) {
-  const done = saving.then(() => save(next)).then(() => {
-    state.days = next;
+let saving = null;
+function keep(change, grow = null) {
+  const done = saving.then(async () => {
+    const made = typeof change === 'function' ? change(state.days) : change;
+    const { days, restore } = made instanceof Map ? { days: made } : made;
+    await save(days, restore);
+    state.days = days;
     state.grow = grow;
     drawWall();
+    return days;
   });
   saving = done.catch(() => {});
   return done;
@@ -192,9 +205,7 @@ const editor = createEditor({
     checkToday();
     if (day !== editor.day) return false;
     if (!isRecent(day, state.today)) throw new Error('只有最近 7 天可以种花或修改');
-    const next = new Map(state.days);
-    next.set(day, { mood, note });
-    await keep(next, day);
+    await keep((days) => new Map(days).set(day, { mood, note }), day);
     toWall();
     return true;
   },
@@ -287,15 +298,18 @@ $('legend').replaceChildren(...MOODS.map((mood) => {
 }));
 drawWall();
 drawProblem();
-// The durable copy, read meanwhile, wins when it is the newer.
-loaded.later.then((found) => {
-  if (!found) return;
-  if (found.days) state.days = found.days;
-  if (found.problem) state.problem = found.problem;
-  drawWall();
-  drawProblem();
+// The durable copy, read meanwhile, wins when it is the newer; what
+// 撤销恢复 can undo is known only from it.
+state.ready = loaded.later.then((found) => {
+  if (found?.days) state.days = found.days;
+  if (found?.problem) state.problem = found.problem;
+  if (found) {
+    drawWall();
+    drawProblem();
+  }
   if (state.view === 'menu') menu.open();
 });
+saving = state.ready;
 
 // A plain browser has no tray; give it the two ways in that the tray offers.
 if (!bridge.hasHost()) {

@@ -1,13 +1,21 @@
 // Backup and restore, in the menu's "备份与恢复": the garden out to a file,
 // and a file back in, either replacing the garden or merged with it. The
-// garden as it was before a restore is kept, so that it can be undone.
-import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, toBackup } from './data.js';
-import { beforeRestore, dropBeforeRestore, keepBeforeRestore } from './store.js';
+// garden as it was before a restore is kept, so that it can be undone
+// without losing a day planted since.
+import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, toBackup, undoRestore } from './data.js';
 import { daysBetween, shortDate } from './days.js';
 import { moodOf } from './moods.js';
 import { pref, setPref } from './prefs.js';
+import { keptGardens, keptRestore } from './store.js';
 
 const $ = (id) => document.getElementById(id);
+const status = $('backup-status');
+const backupText = $('backup-text');
+
+function say(text, tone) {
+  status.textContent = text;
+  status.dataset.tone = tone;
+}
 
 function download(blob, name) {
   const link = document.createElement('a');
@@ -18,85 +26,77 @@ function download(blob, name) {
   return { file: name };
 }
 
-// `keep(days)` saves and shows a new garden (rejecting with an Error when it
-// cannot); `changed()` redraws the menu after it; `backedUp()` after a
-// backup reached a file.
-export function createBackup({ state, keep, changed, backedUp }) {
-  const status = $('backup-status');
-  const backupText = $('backup-text');
+// Hands `text` to the user as a file: the save picker, else the clipboard,
+// else a box to copy from. Resolves to { file } when a file was written.
+async function deliver(text, suggestedName, what, types) {
+  backupText.hidden = true;
+  if (typeof window.showSaveFilePicker === 'function') {
+    try {
+      const handle = await window.showSaveFilePicker({ suggestedName, types });
+      const out = await handle.createWritable();
+      await out.write(text);
+      await out.close();
+      return { file: handle.name };
+    } catch (e) {
+      if (e && e.name === 'AbortError') {
+        say('已取消，没有保存。', '');
+        return null;
+      }
+      // Any other failure of the picker: fall back to the clipboard.
+    }
+  }
+  // A picture has no text to copy: it goes to the downloads instead.
+  if (text instanceof Blob) return download(text, suggestedName);
+  try {
+    await navigator.clipboard.writeText(text);
+    say(`${what}已经复制到剪贴板，请粘贴到记事本里，存成文件。`, 'ok');
+  } catch {
+    backupText.value = text;
+    backupText.hidden = false;
+    backupText.select();
+    say('剪贴板用不了。请把下面的内容全部复制，粘贴到记事本里，存成文件。', 'error');
+  }
+  return null;
+}
+
+// `backedUp()` runs once a backup reached a file.
+async function backup(state, backedUp) {
+  const n = state.days.size;
+  const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, `${n} 天的花园备份`,
+    [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
+  if (!saved) return;
+  say(`已把 ${n} 天的记录备份到“${saved.file}”。`, 'ok');
+  setPref('lastBackup', state.today);
+  drawLast(state);
+  backedUp?.();
+}
+
+function drawLast(state) {
+  const last = pref('lastBackup');
+  const ago = last && daysBetween(last, state.today);
+  $('backup-last').textContent = last
+    ? `上次备份：${shortDate(last, state.today)}，${ago > 0 ? `${ago} 天前` : '今天'}`
+    : '还没有备份过';
+}
+
+// A backup file read, checked and put to the person: 替换 or 合并. Either
+// is computed from the newest garden and saved together with what undoes it.
+function createRestore({ state, keep, changed }) {
   const fileInput = $('restore-file');
   const confirmBox = $('restore-confirm');
   const pickBox = $('restore-pick');
   let pending = null;
 
-  function say(text, tone) {
-    status.textContent = text;
-    status.dataset.tone = tone;
-  }
-
-  function clearRestore() {
+  function clear() {
     pending = null;
     confirmBox.hidden = true;
     pickBox.hidden = true;
   }
 
-  // Hands `text` to the user as a file: the save picker, else the
-  // clipboard, else a box to copy from.
-  async function deliver(text, suggestedName, what, types) {
-    clearRestore();
-    backupText.hidden = true;
-    if (typeof window.showSaveFilePicker === 'function') {
-      try {
-        const handle = await window.showSaveFilePicker({ suggestedName, types });
-        const out = await handle.createWritable();
-        await out.write(text);
-        await out.close();
-        return { file: handle.name };
-      } catch (e) {
-        if (e && e.name === 'AbortError') {
-          say('没有保存。', '');
-          return null;
-        }
-        // Any other failure of the picker: fall back to the clipboard.
-      }
-    }
-    // A picture has no text to copy: it goes to the downloads instead.
-    if (text instanceof Blob) return download(text, suggestedName);
-    try {
-      await navigator.clipboard.writeText(text);
-      say(`${what}已经复制到剪贴板，请粘贴到记事本里，存成文件。`, 'ok');
-    } catch {
-      backupText.value = text;
-      backupText.hidden = false;
-      backupText.select();
-      say('剪贴板用不了。请把下面的内容全部复制，粘贴到记事本里，存成文件。', 'error');
-    }
-    return null;
-  }
-
-  async function backup() {
-    const n = state.days.size;
-    const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, `${n} 天的花园备份`,
-      [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
-    if (!saved) return;
-    say(`${n} 天的花园已经备份到文件“${saved.file}”。`, 'ok');
-    setPref('lastBackup', state.today);
-    drawLast();
-    backedUp?.();
-  }
-
-  function drawLast() {
-    const last = pref('lastBackup');
-    const ago = last && daysBetween(last, state.today);
-    $('backup-last').textContent = last
-      ? `上次备份：${shortDate(last, state.today)}，${ago > 0 ? `${ago} 天前` : '今天'}`
-      : '还没有备份过';
-  }
-
   async function readChosenFile() {
     const file = fileInput.files[0];
     fileInput.value = '';
-    clearRestore();
+    clear();
     backupText.hidden = true;
     if (!file) return;
     const refuse = (why) => say(`没能恢复：${why}。花园没有变。`, 'error');
@@ -116,41 +116,47 @@ export function createBackup({ state, keep, changed, backedUp }) {
       refuse(read.error);
       return;
     }
+    await state.ready; // the garden counted below is the newest
     pending = read.days;
     const keys = [...pending.keys()];
     const span = keys.length ? `（${shortDate(keys[0], state.today)} 至 ${shortDate(keys.at(-1), state.today)}）` : '';
     $('restore-summary').textContent =
-      `备份“${file.name}”里有 ${keys.length} 天${span}，现在的花园有 ${state.days.size} 天。`
-      + '合并：两边的日子都留下；替换：只留备份里的。现在的花园会先留一份，之后可以撤销。';
+      `备份“${file.name}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。`
+      + '合并：保留两边所有的日子；替换：只保留备份里的日子。恢复前会自动保留现在的花园，之后可以撤销。';
     say('', '');
     confirmBox.hidden = false;
     $('restore-no').focus();
   }
 
-  // Keeps the garden as it is for 撤销恢复, then puts `days` in its place.
-  async function restore(days, done) {
-    clearRestore();
+  // Puts `make(days)` in the garden's place, keeping what undoes it.
+  async function restore(make, done) {
+    clear();
+    let days;
     try {
-      // A garden over the limit would make a backup that no restore takes.
-      if (days.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${days.size} 天`);
-      keepBeforeRestore(state.days);
-      await keep(days);
+      days = await keep((before) => {
+        const after = make(before);
+        // A garden over the limit would make a backup that no restore takes.
+        if (after.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${after.size} 天`);
+        return { days: after, restore: { when: state.today, before, after } };
+      });
     } catch (e) {
       say(`没能恢复：${e.message}。花园没有变。`, 'error');
       return;
     }
     changed();
-    say(done, 'ok');
+    say(done(days), 'ok');
     $('restore-undo').focus();
   }
 
   function replace() {
-    if (pending) restore(pending, `已经恢复，花园现在是备份里的 ${pending.size} 天。`);
+    const theirs = pending;
+    if (theirs) restore(() => theirs, (days) => `已经恢复，花园现在是备份里的 ${days.size} 天。`);
   }
 
   // Where the same day differs, the person chooses once which side stays.
-  function merge() {
+  async function merge() {
     if (!pending) return;
+    await state.ready;
     const differ = differing(state.days, pending);
     if (differ.length === 0) {
       mergeWith('ours');
@@ -172,52 +178,82 @@ export function createBackup({ state, keep, changed, backedUp }) {
   }
 
   function mergeWith(side) {
-    if (!pending) return;
-    const days = mergeDays(state.days, pending, side);
-    restore(days, `已经合并，花园现在有 ${days.size} 天。`);
+    const theirs = pending;
+    if (theirs) restore((days) => mergeDays(days, theirs, side), (days) => `已经合并，花园现在有 ${days.size} 天。`);
   }
 
-  async function undo() {
-    const before = beforeRestore();
-    if (!before) return;
-    try {
-      await keep(before);
-    } catch (e) {
-      say(`没能撤销：${e.message}。`, 'error');
-      return;
-    }
-    dropBeforeRestore();
-    changed();
-    say(`已经撤销，花园回到恢复之前的 ${before.size} 天。`, 'ok');
-    $('backup-restore').focus();
-  }
-
-  function drawUndo() {
-    const before = beforeRestore();
-    $('restore-undo-box').hidden = !before;
-    if (before) $('restore-undo-text').textContent = `恢复之前的花园（${before.size} 天）还留着。`;
-  }
-
-  $('backup-save').addEventListener('click', backup);
   $('backup-restore').addEventListener('click', () => fileInput.click());
   fileInput.addEventListener('change', readChosenFile);
   $('restore-yes').addEventListener('click', replace);
   $('restore-merge').addEventListener('click', merge);
   $('merge-ours').addEventListener('click', () => mergeWith('ours'));
   $('merge-theirs').addEventListener('click', () => mergeWith('theirs'));
-  $('restore-undo').addEventListener('click', undo);
   $('restore-no').addEventListener('click', () => {
-    clearRestore();
+    clear();
     say('没有恢复，花园没有变。', '');
+  });
+  return { clear };
+}
+
+// 撤销恢复: the garden from before the last restore, with every day planted
+// or changed since it. The kept copy goes with the undo, or with the next
+// restore, which keeps its own.
+function createUndo({ state, keep, changed }) {
+  const button = $('restore-undo');
+
+  async function undo() {
+    button.disabled = true;
+    let undone = null;
+    try {
+      await keep((days) => {
+        const kept = keptGardens();
+        if (!kept) throw new Error('恢复之前的花园已经不在了');
+        undone = { ...undoRestore(kept.before, kept.after, days), when: kept.when, size: kept.before.size };
+        return { days: undone.days, restore: null };
+      });
+    } catch (e) {
+      say(`没能撤销：${e.message}。`, 'error');
+      return;
+    } finally {
+      button.disabled = false;
+    }
+    changed();
+    const back = `已经撤销，花园回到${shortDate(undone.when, state.today)}恢复之前的 ${undone.size} 天`;
+    say(undone.since ? `${back}，恢复之后种下或改过的 ${undone.since} 天也都留着。` : `${back}。`, 'ok');
+    $('backup-restore').focus();
+  }
+
+  function draw() {
+    const kept = keptRestore();
+    $('restore-undo-box').hidden = !kept;
+    if (kept) $('restore-undo-text').textContent = `${shortDate(kept.when, state.today)}恢复之前的花园（${kept.size} 天）还留着。`;
+  }
+
+  button.addEventListener('click', undo);
+  return { draw };
+}
+
+// `keep(change)` saves and shows a new garden (rejecting with an Error when
+// it cannot); `changed()` redraws the menu after it; `backedUp()` after a
+// backup reached a file.
+export function createBackup({ state, keep, changed, backedUp }) {
+  const restore = createRestore({ state, keep, changed });
+  const undo = createUndo({ state, keep, changed });
+  $('backup-save').addEventListener('click', () => {
+    restore.clear();
+    backup(state, backedUp);
   });
 
   return {
     say,
-    deliver,
-    drawUndo,
-    drawLast,
+    async deliver(...args) {
+      restore.clear();
+      return deliver(...args);
+    },
+    drawUndo: undo.draw,
+    drawLast: () => drawLast(state),
     close() {
-      clearRestore();
+      restore.clear();
       say('', '');
       backupText.value = '';
       backupText.hidden = true;

@@ -189,6 +189,22 @@ export function mergeDays(ours, theirs, side) {
   return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
 }
 
+// Undoes a restore or merge: the garden from before it, with every day
+// planted or changed since (`now` against `after`) on top, as the later
+// change wins. Returns { days, since }, since counting the days kept from
+// after the restore.
+export function undoRestore(before, after, now) {
+  const next = new Map(before);
+  let since = 0;
+  for (const [key, entry] of now) {
+    const then = after.get(key);
+    if (then && then.mood === entry.mood && then.note === entry.note) continue;
+    next.set(key, entry);
+    since++;
+  }
+  return { days: new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))), since };
+}
+
 export function toBackup(days, now) {
   const backup = { app: BACKUP_TAG, version: VERSION, exported: now.toISOString(), days: plainDays(days) };
   return JSON.stringify(backup, null, 2) + '\n';

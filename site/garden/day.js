@@ -7,7 +7,7 @@ import { flowerIcon } from './garden.js';
 
 const $ = (id) => document.getElementById(id);
 
-// `keep(days)` saves a garden; `changed()` redraws the menu after it.
+// `keep(change)` saves a garden; `changed()` redraws the menu after it.
 export function createDayView({ state, keep, toEditor, changed }) {
   let shown = null;
 
@@ -71,10 +71,13 @@ export function createDayView({ state, keep, toEditor, changed }) {
       say(`${date}已超过 7 天，不能再拔掉了。`, 'error');
       return;
     }
-    const next = new Map(state.days);
-    next.delete(key);
     try {
-      await keep(next);
+      // From the newest garden, whatever was saved meanwhile.
+      await keep((days) => {
+        const next = new Map(days);
+        next.delete(key);
+        return next;
+      });
     } catch (e) {
       say(`没能拔掉：${e.message}。花园没有变。`, 'error');
       return;

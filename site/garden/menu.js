@@ -97,7 +97,7 @@ function backupDue(state) {
     : `花园还没有备份过，已经种了 ${planted} 天。可以在下面的“备份与恢复”里备份到文件。`;
 }
 
-// `keep(days)` is the app's one way to change the garden; `toEditor(day)`
+// `keep(change)` is the app's one way to change the garden; `toEditor(day)`
 // opens the editor on a day; `drawWall()` draws the wall again.
 export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWall }) {
   let history = [];
@@ -186,33 +186,64 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
       const parts = [];
       if (value.whole) parts.push('整份读不出来');
       else if (value.unread) parts.push(`${value.unread} 天的记录读不出来`);
-      if (joinable.length) parts.push(`${joinable.length} 天现在可以并回花园`);
-      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经并回花园了'}。`));
+      if (joinable.length) parts.push(`${joinable.length} 天现在可以合并回花园`);
+      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经合并回花园了'}。`));
       const actions = item('div', 'actions');
       actions.append(button('导出为文件', async () => {
         const saved = await backup.deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
         if (saved) say(`另外保管的内容已经原样存到文件“${saved.file}”。`, 'ok');
       }));
       if (joinable.length) {
-        actions.append(button(`并回 ${joinable.length} 天`, async () => {
-          const next = new Map(state.days);
-          for (const key of joinable) next.set(key, value.days.get(key));
+        actions.append(button(`合并回花园（${joinable.length} 天）`, async () => {
+          let joined = 0;
           try {
-            // A garden over the limit would make a backup that no restore takes.
-            if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，并回后会有 ${next.size} 天`);
-            await keep(new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))));
+            await keep((days) => {
+              // Only days the garden still lacks: a day planted meanwhile stays.
+              const next = new Map(days);
+              for (const [key, entry] of value.days) if (!next.has(key)) { next.set(key, entry); joined++; }
+              // A garden over the limit would make a backup that no restore takes.
+              if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${next.size} 天`);
+              return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
+            });
           } catch (e) {
-            say(`没能并回：${e.message}。花园没有变。`, 'error');
+            say(`没能合并回花园：${e.message}。花园没有变。`, 'error');
             return;
           }
           dropAside(value);
           redraw();
-          say(`已经把 ${joinable.length} 天并回花园。`, 'ok');
+          say(`已经把 ${joined} 天合并回花园。`, 'ok');
         }));
       }
+      const remove = button('删除', () => confirmRemove(li, value, remove));
+      actions.append(remove);
       li.append(actions);
       return li;
     }));
+  }
+
+  // Deleting a set-aside value cannot be undone, so it is asked once more.
+  function confirmRemove(li, value, remove) {
+    if (li.querySelector('.aside-confirm')) return;
+    const box = item('div', 'aside-confirm');
+    const actions = item('div', 'actions');
+    const no = button('取消', () => {
+      box.remove();
+      remove.focus();
+    });
+    actions.append(no, button('确定删除', () => {
+      if (!dropAside(value, true)) {
+        say('没能删除这份另外保管的内容，请稍后再试。', 'error');
+        return;
+      }
+      redraw();
+      say('已经删除这份另外保管的内容。', 'ok');
+      ($('aside-list').querySelector('button') || $('backup-restore')).focus();
+    }));
+    const warning = item('p', '', '删除后就再也找不回来了。想留着的话，请先导出为文件。');
+    warning.setAttribute('role', 'alert');
+    box.append(warning, actions);
+    li.append(box);
+    no.focus();
   }
 
   function redraw() {
@@ -233,8 +264,8 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     try {
       const { wallPicture } = await import('./picture.js');
       picture = await wallPicture();
-    } catch (e) {
-      say(`没能生成图片：${e.message}。`, 'error');
+    } catch {
+      say('没能生成图片，花园没有存成图片。', 'error');
       return;
     }
     const saved = await backup.deliver(picture, `情绪花园-${state.today}.png`, '图片',

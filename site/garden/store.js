@@ -6,6 +6,11 @@
 // counts up `saved` in the text, and at start the copy with the higher count
 // wins, whichever store it is in.
 //
+// Local storage is only that first picture: a garden too big for it is left
+// out there and drawn once the durable copy is read. The copy kept for
+// 撤销恢复 lives in IndexedDB alone, written in the same transaction as the
+// restore it undoes, so that neither reaches the disk without the other.
+//
 // What cannot be read back is never dropped: the unreadable part is copied
 // aside under a local storage key of its own, the readable days stay in the
 // garden, and the user is told. Whenever a copy cannot be made, or the value
@@ -15,9 +20,11 @@ import { fromStored, leftover, toStored } from './data.js';
 
 export const KEY = 'verdalune.garden.v1';
 export const ASIDE_PREFIX = KEY + '.damaged.';
+// Where an older version kept the garden from before a restore.
 export const BEFORE_RESTORE = KEY + '.before-restore';
 const DATABASE = 'verdalune';
 const TABLE = 'garden';
+const UNDO = 'before-restore';
 
 const READ_ONLY = '现在只能查看，不能保存';
 const NOT_SAVED = '没能保存到这台电脑上';
@@ -26,6 +33,9 @@ let blocked = null;
 let saved = 0;
 let localText = null;
 let database = null;
+// The durable record for 撤销恢复: { when, size, before, after }, the gardens
+// before and right after the restore as stored text; or null.
+let kept = null;
 // Settles once the durable copy has been read, or found missing.
 let ready = Promise.resolve(null);
 
@@ -60,6 +70,7 @@ export function load(now) {
   blocked = null;
   saved = 0;
   localText = null;
+  kept = null;
   ready = readDurable(now);
   const ls = storage();
   let raw;
@@ -71,8 +82,24 @@ export function load(now) {
     return { days: new Map(), problem: { kind: 'unavailable' }, later: ready };
   }
   localText = raw;
-  if (raw === null) return { days: new Map(), problem: null, later: ready };
-  return { ...settle(raw, ls, now, false), later: ready };
+  const found = raw === null ? { days: new Map(), problem: null } : settle(raw, ls, now, false);
+  if (!blocked) retireOldUndo(ls, found.days, now);
+  return { ...found, later: ready };
+}
+
+// An older version kept the garden from before a restore in local storage,
+// with nothing to tell which days came since. Undoing with it could drop
+// them, so it is no longer offered; its days that the garden lacks or holds
+// otherwise go to the set-aside list, whence they can be joined back.
+function retireOldUndo(ls, days, now) {
+  try {
+    const raw = ls.getItem(BEFORE_RESTORE);
+    if (raw === null) return;
+    const old = fromStored(raw).days;
+    const same = (key, entry) => days.get(key)?.mood === entry.mood && days.get(key)?.note === entry.note;
+    if (![...old].every(([key, entry]) => same(key, entry))) ls.setItem(freeAsideKey(ls, now), raw);
+    ls.removeItem(BEFORE_RESTORE);
+  } catch { /* left where it is, to be tried again */ }
 }
 
 // Reads one stored copy; a damaged one is set aside as a whole or in part
@@ -124,7 +151,10 @@ async function readDurable(now) {
   let raw;
   try {
     database = await openDatabase();
-    raw = (await settled(database.transaction(TABLE).objectStore(TABLE).get(TABLE)))?.text ?? null;
+    const table = database.transaction(TABLE).objectStore(TABLE);
+    const [garden, undo] = await Promise.all([settled(table.get(TABLE)), settled(table.get(UNDO))]);
+    raw = garden?.text ?? null;
+    kept = isKept(undo) ? undo : null;
   } catch {
     database = null;
     return null;
@@ -147,58 +177,81 @@ async function readDurable(now) {
   const found = settle(raw, storage(), now, true);
   if (!found.problem) {
     // Local storage catches up, for whatever reads it.
-    try {
-      storage().setItem(KEY, raw);
-      localText = raw;
-    } catch { /* the durable copy is the one that counts */ }
+    localText = picture(raw) ? raw : null;
   }
   return found;
 }
 
-// Writes `text` as the durable copy; resolves once it is on disk.
-function commit(text) {
+const isKept = (v) => v !== null && typeof v === 'object' && typeof v.when === 'string'
+  && Number.isInteger(v.size) && typeof v.before === 'string' && typeof v.after === 'string';
+
+// Writes `text` as the durable copy, and with it the record for 撤销恢复
+// when `undo` is given (null drops it); resolves once both are on disk.
+function commit(text, undo) {
   return new Promise((resolve, reject) => {
-    const tx = database.transaction(TABLE, 'readwrite', { durability: 'strict' });
-    tx.objectStore(TABLE).put({ text }, TABLE);
-    tx.oncomplete = resolve;
-    tx.onabort = tx.onerror = () => {
-      const full = tx.error && tx.error.name === 'QuotaExceededError';
-      reject(new Error(full ? '这台电脑上留给花园的空间已满' : NOT_SAVED));
-    };
+    const fail = (error) => reject(new Error(error?.name === 'QuotaExceededError' ? '这台电脑上留给花园的空间已满' : NOT_SAVED));
+    let tx = null;
+    try {
+      tx = database.transaction(TABLE, 'readwrite', { durability: 'strict' });
+      tx.oncomplete = resolve;
+      tx.onabort = tx.onerror = () => fail(tx.error);
+      const table = tx.objectStore(TABLE);
+      table.put({ text }, TABLE);
+      if (undo === null) table.delete(UNDO);
+      else if (undo) table.put(undo, UNDO);
+    } catch (e) {
+      // Neither the garden nor its undo alone.
+      try {
+        tx?.abort();
+      } catch { /* already over */ }
+      fail(e);
+    }
   });
 }
 
-function write(key, value) {
-  if (blocked) throw new Error(blocked);
+// Puts `text` (or nothing, for null) in local storage; false when it does not
+// fit there. Then no copy is left, as an older one would be a wrong picture.
+function picture(text) {
+  const ls = storage();
   try {
-    storage().setItem(key, value);
-  } catch (e) {
-    const full = e && e.name === 'QuotaExceededError';
-    throw new Error(full ? '这台电脑上留给花园的空间已满' : NOT_SAVED);
+    if (text === null) ls.removeItem(KEY);
+    else ls.setItem(KEY, text);
+    return true;
+  } catch {
+    try {
+      ls.removeItem(KEY);
+    } catch { /* its lower count loses to the durable copy at start */ }
+    return false;
   }
 }
 
-// Resolves once the garden is on disk; rejects with an Error whose message
-// is for the user when it cannot be saved.
-export async function save(days) {
+/**
+ * Resolves once the garden is on disk; rejects with an Error whose message
+ * is for the user when it cannot be saved. `restore`, when given, is
+ * { when, before, after } for a restore or merge that 撤销恢复 can undo:
+ * the day it was made and the gardens before and after it; null drops the
+ * copy kept for an earlier one.
+ */
+export async function save(days, restore) {
   if (blocked) throw new Error(blocked);
   await ready;
   if (blocked) throw new Error(blocked);
   if (!database) throw new Error(NOT_SAVED);
   const text = toStored(days, saved + 1);
-  write(KEY, text);
+  const undo = restore && {
+    when: restore.when, size: restore.before.size, before: toStored(restore.before), after: toStored(restore.after),
+  };
+  const shown = picture(text);
   try {
-    await commit(text);
+    await commit(text, undo);
   } catch (e) {
     // What the person is told failed must not come back after a restart.
-    try {
-      if (localText === null) storage().removeItem(KEY);
-      else storage().setItem(KEY, localText);
-    } catch { /* storage that took the text a moment ago refuses the old one: left as it is */ }
+    picture(localText);
     throw e;
   }
   saved++;
-  localText = text;
+  localText = shown ? text : null;
+  if (undo !== undefined) kept = undo;
 }
 
 // The values set aside, oldest first: { key, when, raw, days, unread }.
@@ -228,32 +281,30 @@ export function asideValues() {
   return out.sort((a, b) => (a.key < b.key ? -1 : 1));
 }
 
-// Drops an aside value once all of it is back in the garden.
-export function dropAside(value) {
-  if (value.whole || value.unread > 0) return;
+// Drops an aside value once all of it is back in the garden, or whatever it
+// holds when the person deletes it; false if it could not be removed.
+export function dropAside(value, deleting = false) {
+  if (!deleting && (value.whole || value.unread > 0)) return false;
   try {
     storage().removeItem(value.key);
-  } catch { /* it stays listed, with nothing left to join */ }
-}
-
-// Keeps the garden as it was before a restore, so the restore can be undone.
-export function keepBeforeRestore(days) {
-  write(BEFORE_RESTORE, toStored(days));
-}
-
-export function beforeRestore() {
-  try {
-    const raw = storage().getItem(BEFORE_RESTORE);
-    if (raw === null) return null;
-    const read = fromStored(raw);
-    return read.error ? null : read.days;
+    return true;
   } catch {
-    return null;
+    return false; // it stays listed
   }
 }
 
-export function dropBeforeRestore() {
-  try {
-    storage().removeItem(BEFORE_RESTORE);
-  } catch { /* nothing to undo then */ }
+// What 撤销恢复 can bring back, once the durable copy has been read:
+// { when, size } (the restore's day and how many days the garden had
+// before it), or null.
+export function keptRestore() {
+  return kept && { when: kept.when, size: kept.size };
+}
+
+// The gardens before and right after that restore, as { when, before, after }.
+export function keptGardens() {
+  if (!kept) return null;
+  const before = fromStored(kept.before);
+  const after = fromStored(kept.after);
+  if (before.error || after.error) return null;
+  return { when: kept.when, before: before.days, after: after.days };
 }

@@ -2,7 +2,7 @@
 // garden or merged with it.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launch, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
+import { durableStored, launch, plant, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -49,7 +49,7 @@ describe('backup and restore', () => {
     const text = await withGarden(browser, { days: year, initScripts: [fakeSavePicker] }, async (source) => {
       await source.page.evaluate(() => window.moodMode('menu'));
       await source.page.click('#backup-save');
-      await statusSays(source.page, /\d+ 天的花园已经备份到文件/);
+      await statusSays(source.page, /已把 \d+ 天的记录备份到“/);
       const saved = await source.page.evaluate(() => window.__saved[0]);
       const options = await source.page.evaluate(() => window.__pickerOptions);
       assert.equal(options.suggestedName, `情绪花园备份-${TODAY}.json`);
@@ -65,7 +65,7 @@ describe('backup and restore', () => {
       await page.evaluate(() => window.moodMode('menu'));
       await restoreFile(page, 'garden.json', text);
       await page.locator('#restore-confirm').waitFor();
-      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天（2024年6月14日 至 6月15日）`));
+      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天的记录（2024年6月14日 至 6月15日）`));
       await page.click('#restore-no');
       assert.deepEqual(await storedDays(page), { '2025-06-01': { mood: 'sad', note: '会被替换' } });
 
@@ -108,7 +108,7 @@ describe('backup and restore', () => {
       assert.deepEqual(await menuAfter('2025-05-15'),
         ['上次备份：5月15日，31 天前', `已经 31 天没有备份了，这期间种了 ${since} 天。可以在下面的“备份与恢复”里备份到文件。`]);
       await page.click('#backup-save');
-      await statusSays(page, /备份到文件/);
+      await statusSays(page, /备份到“/);
       assert.ok(await page.locator('#backup-reminder').isHidden());
       assert.deepEqual(await menuAfter(), ['上次备份：6月15日，今天', false]);
     });
@@ -209,16 +209,66 @@ describe('backup and restore', () => {
         assert.deepEqual([days['2025-06-02'], days['2025-06-03']], [kept['2025-06-02'], kept['2025-06-03']]);
         assert.equal(await page.locator('#garden .flower').count(), 5);
         if (side === 'theirs') {
-          // Undone as a replace is: the garden as it was before.
+          // Undone as a replace is: the garden as it was before, with the day planted since.
+          await plant(page, '开心', '合并之后');
+          await page.evaluate(() => window.moodMode('menu'));
           await page.click('#restore-undo');
-          await statusSays(page, /已经撤销/);
-          assert.deepEqual(await storedDays(page), ours);
-          assert.equal(await page.locator('#garden .flower').count(), 4);
+          await statusSays(page, /已经撤销，花园回到6月15日恢复之前的 4 天，恢复之后种下或改过的 1 天也都留着。/);
+          assert.deepEqual(await storedDays(page), { ...ours, [TODAY]: { mood: 'happy', note: '合并之后' } });
+          assert.equal(await page.locator('#garden .flower').count(), 5);
         }
         assert.deepEqual(errors, []);
       });
     });
   }
+
+  test('撤销恢复 after 替换 and three days planted brings back the 2 days from before and keeps the 3, across reloads', async () => {
+    const two = { '2025-06-01': { mood: 'sad', note: '恢复之前' }, '2025-06-02': { mood: 'calm' } };
+    await withGarden(browser, { days: two }, async ({ page, errors }) => {
+      await page.evaluate(() => window.moodMode('menu'));
+      await restoreFile(page, 'other.json', backupOf(theirs));
+      await page.click('#restore-yes');
+      await statusSays(page, /已经恢复/);
+      const planted = ['2025-06-13', '2025-06-14', TODAY];
+      for (const day of planted) await plant(page, '温暖', day, { day });
+      // A crash takes what local storage was given last; the durable store keeps the undo.
+      await page.evaluate(() => localStorage.clear());
+      await page.reload();
+      await page.evaluate(() => window.moodMode('menu'));
+      await page.locator('#restore-undo-box').waitFor();
+      assert.equal(await page.textContent('#restore-undo-text'), '6月15日恢复之前的花园（2 天）还留着。');
+      await page.click('#restore-undo');
+      await statusSays(page, /回到6月15日恢复之前的 2 天，恢复之后种下或改过的 3 天也都留着/);
+      const expected = { ...two, ...Object.fromEntries(planted.map((d) => [d, { mood: 'warm', note: d }])) };
+      assert.deepEqual(await storedDays(page), expected);
+      await page.reload();
+      await page.evaluate(() => window.moodMode('menu'));
+      await page.waitForTimeout(300);
+      assert.deepEqual(JSON.parse(await durableStored(page)).days, expected);
+      assert.ok(await page.locator('#restore-undo-box').isHidden(), 'the kept copy went with the undo');
+      assert.deepEqual(errors, []);
+    });
+  });
+
+  test('a garden of 14,000 days with full notes can still be merged into', async () => {
+    const seedBig = () => {
+      if (sessionStorage.getItem('__seeded')) return;
+      sessionStorage.setItem('__seeded', '1');
+      const days = {};
+      const d = new Date(Date.UTC(1987, 0, 1));
+      for (let i = 0; i < 14000; i++, d.setUTCDate(d.getUTCDate() + 1)) days[d.toISOString().slice(0, 10)] = { mood: 'calm', note: '长'.repeat(200) };
+      localStorage.setItem('verdalune.garden.v1', JSON.stringify({ version: 1, days }));
+    };
+    await withGarden(browser, { initScripts: [seedBig] }, async ({ page, errors }) => {
+      await page.evaluate(() => window.moodMode('menu'));
+      await restoreFile(page, 'other.json', backupOf({ '2025-06-10': { mood: 'warm' } }));
+      await page.click('#restore-merge');
+      await statusSays(page, /已经合并，花园现在有 14001 天/);
+      assert.equal(Object.keys(JSON.parse(await durableStored(page)).days).length, 14001);
+      assert.ok(await page.locator('#restore-undo-box').isVisible());
+      assert.deepEqual(errors, []);
+    });
+  });
 
   test('days set aside as unreadable stay aside through a merge and a replace', async () => {
     const aside = JSON.stringify({ version: 1, days: { '2025-05-01': { mood: 'meh' } } });

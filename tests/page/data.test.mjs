@@ -6,7 +6,7 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { parseKey, msToNextMidnight, wallMonths, keyOf, yearAgo } from '../../site/garden/days.js';
 import {
-  decodeText, fromBackup, fromStored, leftover, noteLength, toBackup, toStored, BACKUP_MAX_BYTES, MAX_DAYS, NOTE_MAX,
+  decodeText, fromBackup, fromStored, leftover, noteLength, toBackup, toStored, undoRestore, BACKUP_MAX_BYTES, MAX_DAYS, NOTE_MAX,
 } from '../../site/garden/data.js';
 
 const HOUR = 3600 * 1000;
@@ -136,6 +136,16 @@ describe('stored and backed-up data', () => {
     const text = backupOf({ '2025-06-15': { mood: 'happy' }, '2025-06-16': { mood: 'sad' }, '2026-01-01': { mood: 'calm' } });
     assert.match(fromBackup(text, '2025-06-15').error, /2 天在今天之后（最早是 6月16日）/);
     assert.equal(fromBackup(text, '2026-01-01').days.size, 3);
+  });
+
+  test('undoing a restore keeps every day planted or changed since, the later change winning', () => {
+    const m = (o) => new Map(Object.entries(o).map(([k, mood]) => [k, { mood, note: '' }]));
+    const before = m({ '2025-06-01': 'sad', '2025-06-02': 'calm' });
+    const after = m({ '2025-06-01': 'happy', '2025-06-03': 'warm', '2025-06-04': 'calm' });
+    const now = m({ '2025-06-01': 'cross', '2025-06-03': 'warm', '2025-06-04': 'tired', '2025-06-05': 'sad' });
+    const { days, since } = undoRestore(before, after, now);
+    assert.deepEqual([...days], [...m({ '2025-06-01': 'cross', '2025-06-02': 'calm', '2025-06-04': 'tired', '2025-06-05': 'sad' })]);
+    assert.equal(since, 3);
   });
 });
 

@@ -101,9 +101,27 @@ export function recordHost() {
 // Puts a value under the garden's key before the page's first load only, so
 // that reloads see what the page itself saved.
 export function seedOnce({ key, value }) {
-  if (sessionStorage.getItem('__seeded')) return;
+  if (window !== window.top || sessionStorage.getItem('__seeded')) return;
   sessionStorage.setItem('__seeded', '1');
   localStorage.setItem(key, value);
+}
+
+// Makes the durable store answer the page `ms` late, as a cold disk at sign-in
+// does. For initScripts or addInitScript.
+export function answerLate(ms) {
+  const open = IDBFactory.prototype.open;
+  IDBFactory.prototype.open = function (...args) {
+    const request = open.apply(this, args);
+    const late = {
+      onsuccess: null, onerror: null, onupgradeneeded: null,
+      get result() { return request.result; },
+      get error() { return request.error; },
+    };
+    request.onupgradeneeded = (e) => late.onupgradeneeded?.(e);
+    request.onerror = (e) => late.onerror?.(e);
+    request.onsuccess = (e) => setTimeout(() => late.onsuccess?.(e), ms);
+    return late;
+  };
 }
 
 /**

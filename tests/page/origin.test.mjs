@@ -11,6 +11,12 @@ let browser;
 before(async () => { browser = await launch(); });
 after(() => browser?.close());
 
+// What the page's Content-Security-Policy refused.
+function recordRefusals() {
+  window.__refused = [];
+  document.addEventListener('securitypolicyviolation', (e) => window.__refused.push(`${e.effectiveDirective} ${e.blockedURI}`));
+}
+
 function fakeSavePicker() {
   window.showSaveFilePicker = async (options) => ({
     name: options.suggestedName,
@@ -21,7 +27,7 @@ function fakeSavePicker() {
 describe('staying on the origin', () => {
   for (const at of ['/garden/', '/garden/index.html']) {
     test(`loaded as ${at}, every request stays on the origin and resolves`, async () => {
-      await withGarden(browser, { path: at, days: yearOfDays(), initScripts: [fakeSavePicker] }, async (g) => {
+      await withGarden(browser, { path: at, days: yearOfDays(), initScripts: [fakeSavePicker, recordRefusals] }, async (g) => {
         const { page, log } = g;
         const navigations = [];
         page.on('framenavigated', (frame) => { if (frame === page.mainFrame()) navigations.push(frame.url()); });
@@ -33,12 +39,31 @@ describe('staying on the origin', () => {
         await plant(page, '开心');
         await page.evaluate(() => window.moodMode('menu'));
         await page.click('#backup-save');
-        await page.locator('#backup-status', { hasText: '已经备份' }).waitFor();
+        await page.locator('#backup-status', { hasText: '备份到' }).waitFor();
         await page.setInputFiles('#restore-file', { name: 'b.json', mimeType: 'application/json', buffer: Buffer.from('{}') });
         await page.locator('#backup-status', { hasText: '没能恢复' }).waitFor();
+        await page.click('#menu-picture');
+        await page.locator('#backup-status', { hasText: '花园的图片已经存到' }).waitFor();
         await page.click('#menu-wall');
         await page.waitForTimeout(300);
 
+        // Nothing of the page's own was refused, the inline bridge included...
+        assert.deepEqual(await page.evaluate(() => window.__refused), []);
+        // ...while a frame, a fetch, an image from elsewhere and a form sent off are.
+        await page.evaluate(() => {
+          const frame = document.createElement('iframe');
+          frame.src = 'https://example.com/';
+          document.body.append(frame);
+          fetch('https://example.com/x').catch(() => {});
+          new Image().src = 'https://example.com/y.png';
+          const form = document.createElement('form');
+          form.action = '/garden/';
+          document.body.append(form);
+          form.submit();
+        });
+        await page.waitForFunction(() => window.__refused.length >= 4);
+        assert.deepEqual((await page.evaluate(() => window.__refused)).map((r) => r.split(' ')[0]).sort(),
+          ['connect-src', 'form-action', 'frame-src', 'img-src']);
         assert.deepEqual(log.outside, []);
         assert.deepEqual(log.missing, []);
         assert.deepEqual(navigations, []);

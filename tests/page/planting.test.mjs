@@ -129,8 +129,9 @@ describe('planting today', () => {
   });
 
   test('a failed save keeps the editor open, says why, and plants nothing', async () => {
+    // Local storage is only a first picture: the disk's own store is what refuses.
     const fullStorage = () => {
-      Storage.prototype.setItem = function () { throw new DOMException('full', 'QuotaExceededError'); };
+      IDBObjectStore.prototype.put = function () { throw new DOMException('full', 'QuotaExceededError'); };
     };
     await withGarden(browser, { initScripts: [fullStorage] }, async (g) => {
       const { page } = g;

@@ -4,7 +4,7 @@
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdir } from 'node:fs/promises';
-import { clearStores, durableStored, launch, openGarden, plant, readStored, storedDays, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY, withGarden } from './harness.mjs';
+import { answerLate, clearStores, durableStored, launch, openGarden, plant, readStored, storedDays, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY, withGarden } from './harness.mjs';
 
 let browser;
 before(async () => {
@@ -72,6 +72,7 @@ describe('one unreadable day among good ones', () => {
     assert.equal(await flowerCount(page), 0);
     assert.equal(await readStored(page), null);
     assert.deepEqual(Object.values(await asideCopies(page)), [raw]);
+    assert.match(await page.textContent('#notice'), /在“花园菜单”里点“从备份恢复”，就能把存成文件的花园找回来/);
     await page.evaluate(() => window.moodMode('menu'));
     const detail = await page.textContent('#menu-notice');
     assert.match(detail, /原样另外保管/);
@@ -99,19 +100,30 @@ describe('what was set aside', () => {
       await page.evaluate(() => window.moodMode('menu'));
       const row = page.locator('#aside-list li');
       const joinable = Object.keys(year).filter((k) => k !== '2025-06-02').length;
-      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以并回花园`));
+      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以合并回花园`));
       await row.getByText('导出为文件').click();
       await page.locator('#backup-status', { hasText: '原样存到文件' }).waitFor();
       assert.equal(await page.evaluate(() => window.__saved[0]), parked);
 
-      await row.getByText(`并回 ${joinable} 天`).click();
-      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天并回花园` }).waitFor();
+      await row.getByText(`合并回花园（${joinable} 天）`).click();
+      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天合并回花园` }).waitFor();
       const days = await storedDays(page);
       assert.equal(Object.keys(days).length, joinable + 1);
       assert.deepEqual(days[TODAY], { mood: 'calm' }, 'the garden keeps its own day');
       assert.equal(await flowerCount(page), onWall + 1 - (year['2025-06-02'] ? 1 : 0));
       assert.match(await row.textContent(), /1 天的记录读不出来。/, 'the unreadable day stays aside');
-      assert.equal(await row.getByText(/并回/).count(), 0);
+      assert.equal(await row.getByText(/合并回花园/).count(), 0);
+
+      // 删除 asks first, as nothing brings the value back.
+      await row.getByText('删除', { exact: true }).click();
+      assert.match(await row.textContent(), /再也找不回来/);
+      await row.getByText('取消', { exact: true }).click();
+      assert.equal(Object.keys(await asideCopies(page)).length, 1);
+      await row.getByText('删除', { exact: true }).click();
+      await row.getByText('确定删除').click();
+      await page.locator('#backup-status', { hasText: '已经删除' }).waitFor();
+      assert.deepEqual(await asideCopies(page), {});
+      assert.ok(await page.locator('#aside').isHidden());
       assert.deepEqual(g.errors, []);
     });
   });
@@ -201,6 +213,43 @@ describe('two copies: local storage and the durable store', () => {
       assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#garden .flower')].map((f) => f.dataset.day)), ['2025-06-02']);
       await plant(page, '温暖');
       assert.equal(JSON.parse(await durableStored(page)).saved, 6);
+    });
+  });
+
+  test('a day planted while the newer durable copy is still being read is added to it, not to the stale picture', async () => {
+    await withGarden(browser, { days: year }, async ({ page, errors }) => {
+      await plant(page, '开心', '', { day: '2025-06-14' });
+      const durable = JSON.parse(await durableStored(page)).days;
+      // Local storage lost its last write, and the disk is slow, as at sign-in after a crash.
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, storedValue({ '2025-06-01': { mood: 'sad' } })]);
+      await page.addInitScript(answerLate, 1500);
+      await reload(page);
+      await plant(page, '平静');
+      const expected = { ...durable, [TODAY]: { mood: 'calm' } };
+      await reload(page);
+      assert.deepEqual(JSON.parse(await durableStored(page)).days, expected);
+      assert.deepEqual(await storedDays(page), expected);
+      assert.deepEqual(errors, []);
+    });
+  });
+
+  test('a garden local storage has no room for is saved to the durable store alone and drawn from it', async () => {
+    // Refuses the page's own copies of the garden, not the seeded one.
+    const noRoom = () => {
+      const set = Storage.prototype.setItem;
+      Storage.prototype.setItem = function (k, v) {
+        if (k === 'verdalune.garden.v1' && v.includes('"saved"')) throw new DOMException('full', 'QuotaExceededError');
+        return set.call(this, k, v);
+      };
+    };
+    await withGarden(browser, { days: year, initScripts: [noRoom] }, async ({ page, errors }) => {
+      await plant(page, '开心');
+      assert.equal(await page.locator('#editor-error').isHidden(), true);
+      assert.equal(await readStored(page), null, 'no stale picture is left behind');
+      await reload(page);
+      await page.waitForFunction(() => document.querySelector('#garden .flower[data-day="2025-06-15"]'));
+      assert.equal(Object.keys(JSON.parse(await durableStored(page)).days).length, Object.keys(year).length + 1);
+      assert.deepEqual(errors, []);
     });
   });
 

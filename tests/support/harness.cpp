@@ -283,6 +283,26 @@ App::~App() {
     fs::remove_all(folder, ignored);
 }
 
+DesktopCheck desktopCheck(const std::wstring& name, const std::wstring& arguments) {
+    fs::path out = here() / L"desktop-check" / name;
+    fs::remove_all(out);
+    std::wstring desk = L"WinSta0\\" + desktopName();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desk.data();
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"\"" + (here().parent_path() / L"tools" / L"desktop-check.exe").wstring() + L"\" --out \"" + out.wstring() + L"\" " + arguments;
+    REQUIRE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process));
+    DesktopCheck check{99, ""};
+    if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &check.code);
+    else TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    std::ifstream file(out / L"report.txt", std::ios::binary);
+    check.report.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return check;
+}
+
 std::vector<MenuItem> readMenu(HWND window) {
     auto menu = reinterpret_cast<HMENU>(SendMessageW(window, 0x01E1 /* MN_GETHMENU */, 0, 0));
     std::vector<MenuItem> items;

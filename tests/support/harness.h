@@ -101,6 +101,15 @@ private:
     std::wstring failure;
 };
 
+// tools/desktop-check run on the test desktop with these arguments: its exit
+// code and report, which it leaves in build/tests/desktop-check/<name>/.
+struct DesktopCheck {
+    DWORD code;
+    std::string report;
+    bool says(const std::string& text) const { return report.find(text) != std::string::npos; }
+};
+DesktopCheck desktopCheck(const std::wstring& name, const std::wstring& arguments = L"");
+
 // The program's user data folder under the local application data folder.
 std::filesystem::path userDataFolder();
 

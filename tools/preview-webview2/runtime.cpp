@@ -10,6 +10,7 @@
 // (slots.h), as in the stand-in.
 #include "wire.h"
 
+#include <commctrl.h>
 #include <imm.h>
 #include <objbase.h>
 #include <wincodec.h>
@@ -408,7 +409,10 @@ void paint(HWND window) {
     HDC dc = BeginPaint(window, &ps);
     RECT client;
     GetClientRect(window, &client);
-    if (Frame* frame = state.frame.get()) {
+    if (window == state.mirror && !IsWindowVisible(state.window)) {
+        // The garden hidden from outside: what the desktop shows without it.
+        FillRect(dc, &client, GetSysColorBrush(COLOR_DESKTOP));
+    } else if (Frame* frame = state.frame.get()) {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
         info.bmiHeader.biWidth = frame->width;
@@ -525,7 +529,17 @@ LRESULT CALLBACK mirrorProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// Tells the mirror when the garden is hidden or shown by anyone, as a
+// desktop check does; a repaint only, as moving the mirror restacks it.
+LRESULT CALLBACK watchGarden(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    if (message == WM_WINDOWPOSCHANGED && (reinterpret_cast<WINDOWPOS*>(lParam)->flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW)) && state.mirror)
+        InvalidateRect(state.mirror, nullptr, FALSE);
+    return result;
+}
+
 void openWindow(HWND parent) {
+    SetWindowSubclass(parent, watchGarden, 1, 0);
     WNDCLASSW type{};
     type.style = CS_DBLCLKS;
     type.lpfnWndProc = windowProc;
@@ -607,6 +621,7 @@ HRESULT STDMETHODCALLTYPE moveFocus(Object* self, int) {
 // socket when it stops, and a new socket may then be given the same number at
 // once: the old one is forgotten here, never shut down later.
 void letGo() {
+    if (state.window) RemoveWindowSubclass(GetParent(state.window), watchGarden, 1);
     if (state.window) DestroyWindow(state.window);
     if (state.mirror) DestroyWindow(state.mirror);
     state.window = state.mirror = nullptr;
