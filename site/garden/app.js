@@ -6,6 +6,7 @@ import { load, save } from './store.js';
 import { drawGarden, flowerIcon } from './garden.js';
 import { createEditor } from './editor.js';
 import { createMenu } from './menu.js';
+import { pref, setPref } from './prefs.js';
 
 const bridge = window.gardenBridge;
 const $ = (id) => document.getElementById(id);
@@ -23,6 +24,15 @@ const state = {
   ready: null,
 };
 
+// A day's flower on the wall, its mood's word apart, so that the switch
+// 壁纸上显示心情文字 can hide the word and leave the flower.
+function moodWords(label, mood) {
+  const word = document.createElement('span');
+  word.className = 'word';
+  word.textContent = `${mood.name} · `;
+  return [label, flowerIcon(mood), word, mood.flower];
+}
+
 // "一年前的今天": the flower planted on this date a year ago, drawn with the
 // wall, so once a day unless something is planted. Never its note: anyone
 // walking past sees the wallpaper.
@@ -32,25 +42,32 @@ function drawYearAgo() {
   const line = $('year-ago');
   line.hidden = !entry;
   if (!entry) return;
-  const mood = moodOf(entry.mood);
-  line.replaceChildren('一年前的今天：', flowerIcon(mood), `${mood.name} · ${mood.flower}`);
+  line.replaceChildren(...moodWords('一年前的今天：', moodOf(entry.mood)));
+}
+
+// An empty garden says once how to plant; after the first flower, never again.
+function newcomer() {
+  if (state.days.size) setPref('planted', true);
+  return !state.days.size && !pref('planted');
 }
 
 function drawWall() {
   const { planted, months } = drawGarden($('garden-rows'), state);
   state.grow = null;
+  $('wall').dataset.words = pref('words') ? 'on' : 'off';
   $('today-line').textContent = longDate(state.today);
   const entry = state.days.get(state.today);
-  const mood = entry && moodOf(entry.mood);
-  $('today-mood').textContent = mood ? `今天：${mood.name} · ${mood.flower}` : '今天还未种下';
+  const first = newcomer();
+  $('today-mood').hidden = first;
+  $('today-mood').replaceChildren(...(entry ? moodWords('今天：', moodOf(entry.mood)) : ['今天还没种花']));
   // The count says what the wall shows: in January the whole past year
   // stays up, with the new year's first bed under it.
   const { y } = parseKey(state.today);
   const newYear = months.length > 12;
   const lastYear = newYear ? planted - (months.at(-1).planted) : 0;
-  $('year-count').textContent = newYear
-    ? `${y - 1}年种下了 ${lastYear} 朵花`
-    : `最近十二个月种下了 ${planted} 朵花`;
+  $('year-count').textContent = first
+    ? '还没有种花。点任务栏右下角的小花图标，选“种下今天”，种下第一朵吧。'
+    : newYear ? `${y - 1}年种下了 ${lastYear} 朵花` : `最近十二个月种下了 ${planted} 朵花`;
   $('new-year').hidden = !newYear;
   $('new-year').textContent = newYear ? `${y}年的花床在最下面一行。` : '';
   $('garden').setAttribute('aria-label', newYear
@@ -202,6 +219,7 @@ const menu = createMenu({
   toWall,
   toEditor: openEditor,
   keep,
+  drawWall,
   acknowledge() {
     state.problem = null;
     drawProblem();
@@ -272,6 +290,7 @@ window.addEventListener('focus', checkToday);
 $('legend').replaceChildren(...MOODS.map((mood) => {
   const li = document.createElement('li');
   const name = document.createElement('span');
+  name.className = 'word';
   name.textContent = mood.name;
   name.style.color = textColour(mood);
   li.append(flowerIcon(mood), name);

@@ -3,7 +3,9 @@
 // garden as it was before a restore is kept, so that it can be undone
 // without losing a day planted since.
 import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, toBackup, undoRestore } from './data.js';
-import { parseKey } from './days.js';
+import { daysBetween, shortDate } from './days.js';
+import { moodOf } from './moods.js';
+import { pref, setPref } from './prefs.js';
 import { keptGardens, keptRestore } from './store.js';
 
 const $ = (id) => document.getElementById(id);
@@ -15,10 +17,13 @@ function say(text, tone) {
   status.dataset.tone = tone;
 }
 
-// The day of a restore as its offer names it: the year only when not this one.
-function restoreDay(key, today) {
-  const p = parseKey(key);
-  return `${key.slice(0, 4) === today.slice(0, 4) ? '' : `${p.y}年`}${p.m}月${p.d}日`;
+function download(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  return { file: name };
 }
 
 // Hands `text` to the user as a file: the save picker, else the clipboard,
@@ -40,6 +45,8 @@ async function deliver(text, suggestedName, what, types) {
       // Any other failure of the picker: fall back to the clipboard.
     }
   }
+  // A picture has no text to copy: it goes to the downloads instead.
+  if (text instanceof Blob) return download(text, suggestedName);
   try {
     await navigator.clipboard.writeText(text);
     say(`${what}已经复制到剪贴板，请粘贴到记事本里，存成文件。`, 'ok');
@@ -52,11 +59,24 @@ async function deliver(text, suggestedName, what, types) {
   return null;
 }
 
-async function backup(state) {
+// `backedUp()` runs once a backup reached a file.
+async function backup(state, backedUp) {
   const n = state.days.size;
   const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, `${n} 天的花园备份`,
     [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
-  if (saved) say(`已把 ${n} 天的记录备份到“${saved.file}”。`, 'ok');
+  if (!saved) return;
+  say(`已把 ${n} 天的记录备份到“${saved.file}”。`, 'ok');
+  setPref('lastBackup', state.today);
+  drawLast(state);
+  backedUp?.();
+}
+
+function drawLast(state) {
+  const last = pref('lastBackup');
+  const ago = last && daysBetween(last, state.today);
+  $('backup-last').textContent = last
+    ? `上次备份：${shortDate(last, state.today)}，${ago > 0 ? `${ago} 天前` : '今天'}`
+    : '还没有备份过';
 }
 
 // A backup file read, checked and put to the person: 替换 or 合并. Either
@@ -99,7 +119,7 @@ function createRestore({ state, keep, changed }) {
     await state.ready; // the garden counted below is the newest
     pending = read.days;
     const keys = [...pending.keys()];
-    const span = keys.length ? `（${keys[0]} 至 ${keys[keys.length - 1]}）` : '';
+    const span = keys.length ? `（${shortDate(keys[0], state.today)} 至 ${shortDate(keys.at(-1), state.today)}）` : '';
     $('restore-summary').textContent =
       `备份“${file.name}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。`
       + '合并：保留两边所有的日子；替换：只保留备份里的日子。恢复前会自动保留现在的花园，之后可以撤销。';
@@ -142,10 +162,19 @@ function createRestore({ state, keep, changed }) {
       mergeWith('ours');
       return;
     }
-    $('restore-differ').textContent =
-      `有 ${differ.length} 天两边不一样（${differ[0]}${differ.length > 1 ? ` 等` : ''}）。这些天留哪一边的？`;
+    $('restore-differ').textContent = `有 ${differ.length} 天两边的记录不同（${differText(differ)}）。要保留哪一边？`;
     pickBox.hidden = false;
     $('merge-ours').focus();
+  }
+
+  // Both sides of up to five days, so that the choice is not a guess.
+  function differText(differ) {
+    const shown = differ.slice(0, 5).map((key) => {
+      const [now, then] = [state.days.get(key), pending.get(key)].map((entry) => moodOf(entry.mood).name);
+      return `${shortDate(key, state.today)}：${now === then ? `两边都是${now}，写的话不一样` : `现在是${now}，备份里是${then}`}`;
+    });
+    const more = differ.length - shown.length;
+    return shown.join('；') + (more ? `；还有 ${more} 天` : '');
   }
 
   function mergeWith(side) {
@@ -189,7 +218,7 @@ function createUndo({ state, keep, changed }) {
       button.disabled = false;
     }
     changed();
-    const back = `已经撤销，花园回到${restoreDay(undone.when, state.today)}恢复之前的 ${undone.size} 天`;
+    const back = `已经撤销，花园回到${shortDate(undone.when, state.today)}恢复之前的 ${undone.size} 天`;
     say(undone.since ? `${back}，恢复之后种下或改过的 ${undone.since} 天也都留着。` : `${back}。`, 'ok');
     $('backup-restore').focus();
   }
@@ -197,7 +226,7 @@ function createUndo({ state, keep, changed }) {
   function draw() {
     const kept = keptRestore();
     $('restore-undo-box').hidden = !kept;
-    if (kept) $('restore-undo-text').textContent = `${restoreDay(kept.when, state.today)}恢复之前的花园（${kept.size} 天）还留着。`;
+    if (kept) $('restore-undo-text').textContent = `${shortDate(kept.when, state.today)}恢复之前的花园（${kept.size} 天）还留着。`;
   }
 
   button.addEventListener('click', undo);
@@ -205,13 +234,14 @@ function createUndo({ state, keep, changed }) {
 }
 
 // `keep(change)` saves and shows a new garden (rejecting with an Error when
-// it cannot); `changed()` redraws the menu after it.
-export function createBackup({ state, keep, changed }) {
+// it cannot); `changed()` redraws the menu after it; `backedUp()` after a
+// backup reached a file.
+export function createBackup({ state, keep, changed, backedUp }) {
   const restore = createRestore({ state, keep, changed });
   const undo = createUndo({ state, keep, changed });
   $('backup-save').addEventListener('click', () => {
     restore.clear();
-    backup(state);
+    backup(state, backedUp);
   });
 
   return {
@@ -221,6 +251,7 @@ export function createBackup({ state, keep, changed }) {
       return deliver(...args);
     },
     drawUndo: undo.draw,
+    drawLast: () => drawLast(state),
     close() {
       restore.clear();
       say('', '');

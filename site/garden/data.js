@@ -3,7 +3,7 @@
 // so the same rules apply to local storage and to restored files. Every
 // message here may be shown to the user, so it speaks of days, notes and
 // files, never of the format underneath.
-import { parseKey } from './days.js';
+import { fullDate, parseKey, shortDate } from './days.js';
 import { isMood } from './moods.js';
 
 export const VERSION = 1;
@@ -54,22 +54,22 @@ function checkFields(obj, allowed, where) {
 // record written by a newer version, which may carry more than mood and note.
 function readEntry(key, entry, lenient) {
   if (!parseKey(key)) return { error: `“${shown(key)}”不是有效的日期` };
-  if (!isPlainObject(entry)) return { error: `${key} 的记录不完整` };
+  if (!isPlainObject(entry)) return { error: `${fullDate(key)}的记录不完整` };
   if (!lenient) {
-    const unknown = checkFields(entry, ENTRY_FIELDS, `${key} 的记录中`);
+    const unknown = checkFields(entry, ENTRY_FIELDS, `${fullDate(key)}的记录中`);
     if (unknown) return { error: unknown };
   }
-  if (!('mood' in entry)) return { error: `${key} 的记录缺少心情` };
+  if (!('mood' in entry)) return { error: `${fullDate(key)}的记录缺少心情` };
   if (!isMood(entry.mood)) {
     const mood = typeof entry.mood === 'string' ? shown(entry.mood) : String(entry.mood);
-    return { error: `${key} 的心情“${mood}”无法识别` };
+    return { error: `${fullDate(key)}的心情“${mood}”无法识别` };
   }
   let note = '';
   if ('note' in entry) {
-    if (typeof entry.note !== 'string') return { error: `${key} 的备注不是文字` };
+    if (typeof entry.note !== 'string') return { error: `${fullDate(key)}的备注不是文字` };
     // A note of no more code units than the limit has no more characters either.
     if (entry.note.length > NOTE_MAX_UNITS || (entry.note.length > NOTE_MAX && noteLength(entry.note) > NOTE_MAX)) {
-      return { error: `${key} 的备注超过 ${NOTE_MAX} 字` };
+      return { error: `${fullDate(key)}的备注超过 ${NOTE_MAX} 字` };
     }
     note = entry.note;
   }
@@ -232,7 +232,7 @@ export function fromBackup(text, today) {
   const read = checkDays(root.days, '备份');
   if (read.error || !today) return read;
   const later = [...read.days.keys()].filter((key) => key > today);
-  if (later.length) return { error: `备份中有 ${later.length} 天在今天之后（最早是 ${later[0]}），请先检查电脑的日期` };
+  if (later.length) return { error: `备份中有 ${later.length} 天在今天之后（最早是 ${shortDate(later[0], today)}），请先检查电脑的日期` };
   return read;
 }
 

@@ -45,7 +45,7 @@ export function dateOf(key) {
   return new Date(p.y, p.m - 1, p.d);
 }
 
-function addDays(key, n) {
+export function addDays(key, n) {
   const p = parseKey(key);
   return keyOf(new Date(p.y, p.m - 1, p.d + n));
 }
@@ -67,9 +67,34 @@ export function dayName(key, todayKey) {
   if (key === todayKey) return '今天';
   if (key === addDays(todayKey, -1)) return '昨天';
   if (key === addDays(todayKey, -2)) return '前天';
+  return shortDate(key, todayKey);
+}
+
+// A date as people write it: 3月18日, with the year only when it is not
+// this one. Every date the person reads goes through here or longDate.
+export function shortDate(key, todayKey) {
+  if (key.slice(0, 4) !== todayKey.slice(0, 4)) return fullDate(key);
   const p = parseKey(key);
   return `${p.m}月${p.d}日`;
 }
+
+export function fullDate(key) {
+  const p = parseKey(key);
+  return `${p.y}年${p.m}月${p.d}日`;
+}
+
+// Whole days from `a` to `b` (both keys), by the calendar.
+export function daysBetween(a, b) {
+  return Math.round((dateOf(b) - dateOf(a)) / 86400000);
+}
+
+// The month `n` months after { y, m }.
+export function addMonths({ y, m }, n) {
+  const i = y * 12 + (m - 1) + n;
+  return { y: Math.floor(i / 12), m: (i % 12) + 1 };
+}
+
+export const monthKey = (y, m) => `${y}-${pad(m)}`;
 
 // Built from the calendar rather than by adding 24 hours, so that days of 23
 // or 25 hours around a daylight-saving change still end at midnight.
@@ -89,9 +114,7 @@ export function longDate(key) {
 
 // Short form for lists: the year only when it differs from the current one.
 export function listDate(key, todayKey) {
-  const p = parseKey(key);
-  const year = key.slice(0, 4) === todayKey.slice(0, 4) ? '' : `${p.y}年`;
-  return `${year}${p.m}月${p.d}日 周${WEEKDAYS[dateOf(key).getDay()]}`;
+  return `${shortDate(key, todayKey)} 周${WEEKDAYS[dateOf(key).getDay()]}`;
 }
 
 // The months the wall shows, oldest first: the twelve that end with this

@@ -9,6 +9,36 @@ import { flowerIcon } from './garden.js';
 
 const $ = (id) => document.getElementById(id);
 
+function moodCard(mood) {
+  const label = document.createElement('label');
+  label.className = 'mood-card';
+  const input = document.createElement('input');
+  input.type = 'radio';
+  input.name = 'mood';
+  input.value = mood.id;
+  const card = document.createElement('span');
+  card.className = 'card';
+  const name = document.createElement('b');
+  name.textContent = mood.name;
+  const flower = document.createElement('small');
+  flower.textContent = mood.flower;
+  card.append(flowerIcon(mood), name, flower);
+  label.append(input, card);
+  return label;
+}
+
+// One of the last seven days to plant on; `entry` is what it holds.
+function dayPick(key, now, pressed, entry) {
+  const b = document.createElement('button');
+  b.type = 'button';
+  b.dataset.day = key;
+  b.textContent = dayName(key, now);
+  if (entry) b.dataset.mood = entry.mood;
+  b.setAttribute('aria-pressed', String(pressed));
+  b.setAttribute('aria-label', `${longDate(key)}${entry ? `，已种${moodOf(entry.mood).flower}` : ''}`);
+  return b;
+}
+
 export function createEditor({ plant, cancel, entryOf, today }) {
   const form = $('editor-form');
   const grid = $('mood-grid');
@@ -24,23 +54,7 @@ export function createEditor({ plant, cancel, entryOf, today }) {
   let drafting = false;
   let busy = false;
 
-  for (const mood of MOODS) {
-    const label = document.createElement('label');
-    label.className = 'mood-card';
-    const input = document.createElement('input');
-    input.type = 'radio';
-    input.name = 'mood';
-    input.value = mood.id;
-    const card = document.createElement('span');
-    card.className = 'card';
-    const name = document.createElement('b');
-    name.textContent = mood.name;
-    const flower = document.createElement('small');
-    flower.textContent = mood.flower;
-    card.append(flowerIcon(mood), name, flower);
-    label.append(input, card);
-    grid.append(label);
-  }
+  grid.append(...MOODS.map(moodCard));
 
   const chosen = () => form.elements.mood.value;
   const tooLong = () => Math.max(0, noteLength(note.value.trim()) - NOTE_MAX);
@@ -66,19 +80,10 @@ export function createEditor({ plant, cancel, entryOf, today }) {
   function showDay() {
     const now = today();
     const name = dayName(day, now);
-    $('editor-title').textContent = name.length === 2 ? `种下${name}` : '种下这一天';
+    // 今天, 昨天 and 前天 are planted by name; other days by date.
+    $('editor-title').textContent = name.length === 2 ? `种下${name}` : `${entryOf(day) ? '修改' : '补种'} ${name}`;
     $('editor-date').textContent = longDate(day);
-    picks.replaceChildren(...recentDays(now).reverse().map((key) => {
-      const b = document.createElement('button');
-      b.type = 'button';
-      b.dataset.day = key;
-      b.textContent = dayName(key, now);
-      const entry = entryOf(key);
-      if (entry) b.dataset.mood = entry.mood;
-      b.setAttribute('aria-pressed', String(key === day));
-      b.setAttribute('aria-label', `${longDate(key)}${entry ? `，已种${moodOf(entry.mood).flower}` : ''}`);
-      return b;
-    }));
+    picks.replaceChildren(...recentDays(now).reverse().map((key) => dayPick(key, now, key === day, entryOf(key))));
   }
 
   function fill(today, entry) {

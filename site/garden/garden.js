@@ -72,12 +72,13 @@ function markupOf(mood) {
   return shapeMarkup.get(mood.id);
 }
 
-// Today's flower stands taller and upright, so it is found at a glance.
+// Today's flower stands upright at its plain size, so it is found at a
+// glance and stays inside its frame, clear of the bed above.
 function flower(key, entry, x, ground, today) {
   const mood = moodOf(entry.mood);
   const v = variation(key);
   const lean = today ? 0 : v.lean;
-  const scale = today ? 1.3 : v.scale;
+  const scale = today ? 1 : v.scale;
   const move = `translate(${r1(today ? x : x + v.dx)} ${ground + 2}) rotate(${r1(lean)}) scale(${r1(scale * 100) / 100})`;
   return `<g class="flower" data-day="${key}" data-mood="${mood.id}" color="${shade(mood, v)}" transform="${move}">${markupOf(mood)}</g>`;
 }
@@ -127,7 +128,8 @@ export function drawGarden(root, { today, days, grow }) {
       if (key === today) {
         // A frame around today's column, and before it is planted a quiet
         // empty spot: nothing that tells anyone what to do.
-        out += tag('rect', { class: 'today-frame', x: x - CELL / 2 + 1, y: ground - ROW + 6, width: CELL - 2, height: ROW - 2, rx: 8 });
+        // It starts below the soil of the bed above (ground - ROW + 8).
+        out += tag('rect', { class: 'today-frame', x: x - CELL / 2 + 1, y: ground - ROW + 9, width: CELL - 2, height: ROW - 5, rx: 8 });
         if (!entry) out += tag('circle', { class: 'today-empty', cx: x, cy: ground - 4, r: 4 });
         out += tag('text', { class: 'today-label', x, y: ground + 21 }, '今天');
       }

@@ -1,19 +1,29 @@
-// The menu the tray's "花园菜单" opens: this month day by day and its counts,
-// any day's mood and whole note, gardens of past years, the history of
-// planted days, what was set aside, and backup and restore (backup.js).
-// Its lists are built when it opens and dropped when it closes, so the
-// wallpaper carries none of them; the history is built a page at a time, so
-// a century of days opens as fast as a month.
-import { MOODS, flowerColour, moodOf } from './moods.js';
-import { daysInMonth, isRecent, listDate, longDate, parseKey } from './days.js';
+// The menu the tray's "花园菜单" opens: any month day by day and its counts
+// (month.js), any day's mood and whole note (day.js), search in the notes,
+// gardens of past years, the history of planted days, what was set aside,
+// backup and restore (backup.js), a picture of the wall, and what the wall
+// shows. Its lists are built when it opens and dropped when it closes, so
+// the wallpaper carries none of them; the history is built a page at a
+// time, so a century of days opens as fast as a month.
+import { MOODS, moodOf } from './moods.js';
+import { daysBetween, listDate } from './days.js';
 import { MAX_DAYS } from './data.js';
 import { asideValues, dropAside } from './store.js';
 import { flowerIcon } from './garden.js';
 import { createBackup } from './backup.js';
+import { createMonth } from './month.js';
+import { createDayView } from './day.js';
+import { findDays, marked, wordsOf } from './search.js';
+import { pref, setPref } from './prefs.js';
 
 const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
+// Found days come fewer at a time: a screenful or two, drawn as fast as a key is typed.
+const FOUND_PAGE = 20;
 const YEARS_PAGE = 10;
+// A backup is suggested once it is this old and this many days were planted since.
+const BACKUP_DAYS = 30;
+const BACKUP_PLANTED = 7;
 
 function item(tag, className, text) {
   const node = document.createElement(tag);
@@ -29,91 +39,86 @@ function button(text, onClick) {
   return b;
 }
 
+// A past year and its totals by mood.
+function yearRow([y, counts]) {
+  const li = item('li');
+  li.dataset.year = y;
+  const total = [...counts.values()].reduce((a, b) => a + b, 0);
+  li.append(item('b', '', `${Number(y)}年`), item('span', 'y-total', `种下 ${total} 朵花`));
+  const moods = item('span', 'y-moods');
+  for (const mood of MOODS) {
+    const n = counts.get(mood.id) || 0;
+    if (!n) continue;
+    const tag = item('span', 'y-mood');
+    tag.dataset.mood = mood.id;
+    tag.append(flowerIcon(mood), item('span', '', `${mood.name} ${n}`));
+    moods.append(tag);
+  }
+  li.append(moods);
+  return li;
+}
+
+// A planted day in the history, its note's first line with `words` marked.
+function historyRow(key, { mood: id, note }, today, words) {
+  const mood = moodOf(id);
+  const li = item('li');
+  li.dataset.day = key;
+  const open = item('button', 'h-day');
+  open.type = 'button';
+  open.dataset.day = key;
+  const time = item('time', '', listDate(key, today));
+  time.dateTime = key;
+  const moodTag = item('span', 'h-mood');
+  moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
+  open.append(time, moodTag);
+  if (note) {
+    const line = item('span', 'h-note');
+    line.append(...(words.length ? marked(note, words) : [note]));
+    open.append(line);
+  }
+  li.append(open);
+  return li;
+}
+
+// When a backup to a file is due, the one quiet line that says so.
+function backupDue(state) {
+  const last = pref('lastBackup');
+  let planted = 0;
+  let since = last;
+  for (const key of state.days.keys()) {
+    if (key > state.today || (last && key <= last)) continue;
+    planted++;
+    if (!since || key < since) since = key;
+  }
+  const age = since ? daysBetween(since, state.today) : 0;
+  if (age <= BACKUP_DAYS || planted < BACKUP_PLANTED) return '';
+  return last
+    ? `已经 ${age} 天没有备份了，这期间种了 ${planted} 天。可以在下面的“备份与恢复”里备份到文件。`
+    : `花园还没有备份过，已经种了 ${planted} 天。可以在下面的“备份与恢复”里备份到文件。`;
+}
+
 // `keep(change)` is the app's one way to change the garden; `toEditor(day)`
-// opens the editor on a day.
-export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
+// opens the editor on a day; `drawWall()` draws the wall again.
+export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWall }) {
   let history = [];
   let historyShown = 0;
+  let words = [];
   let years = [];
   let yearsShown = 0;
-  let shownDay = null;
-  const backup = createBackup({ state, keep, changed: () => redraw() });
+  const backup = createBackup({ state, keep, changed: () => redraw(), backedUp: drawReminder });
   const { say } = backup;
+  const dayView = createDayView({ state, keep, toEditor, changed: () => redraw() });
+  const month = createMonth({ state, pick: showDay });
 
-  function drawMonth() {
-    const { y, m, d } = parseKey(state.today);
-    const prefix = state.today.slice(0, 8);
-    const counts = new Map(MOODS.map((mood) => [mood.id, 0]));
-    for (const [key, entry] of state.days) {
-      if (key.startsWith(prefix) && key <= state.today) counts.set(entry.mood, counts.get(entry.mood) + 1);
-    }
-    const most = Math.max(1, ...counts.values());
-    const list = $('month-counts');
-    list.replaceChildren(...MOODS.map((mood) => {
-      const n = counts.get(mood.id);
-      const li = item('li');
-      li.dataset.mood = mood.id;
-      const bar = item('span', 'bar');
-      const fill = item('i');
-      fill.style.width = `${(n / most) * 100}%`;
-      fill.style.background = flowerColour(mood, 0, -6);
-      bar.append(fill);
-      li.append(flowerIcon(mood), item('span', 'name', mood.name), bar, item('span', 'n', `${n} 天`));
-      return li;
-    }));
-    const total = [...counts.values()].reduce((a, b) => a + b, 0);
-    $('month-title').textContent = `${y}年${m}月的心情`;
-    $('month-total').textContent = `这个月过了 ${d} 天，种了 ${total} 天。`;
-    drawMonthDays(y, m);
-  }
-
-  // The month's days, Monday first, each one a way to read that day.
-  function drawMonthDays(y, m) {
-    const first = (new Date(y, m - 1, 1).getDay() + 6) % 7;
-    const cells = [];
-    for (let i = 0; i < first; i++) cells.push(item('li', 'blank'));
-    for (let d = 1; d <= daysInMonth(y, m); d++) {
-      const key = `${y}-${String(m).padStart(2, '0')}-${String(d).padStart(2, '0')}`;
-      const entry = state.days.get(key);
-      const b = item('button', '', String(d));
-      b.type = 'button';
-      b.dataset.day = key;
-      if (key === state.today) b.classList.add('today');
-      if (entry) {
-        b.dataset.mood = entry.mood;
-        b.style.setProperty('--mood', flowerColour(moodOf(entry.mood)));
-      }
-      b.setAttribute('aria-label', `${m}月${d}日${entry ? `，${moodOf(entry.mood).name}` : ''}`);
-      const li = item('li');
-      li.append(b);
-      cells.push(li);
-    }
-    $('month-days').replaceChildren(...cells);
-  }
-
-  // One day, whole note included, and what can be done with it. Days long
-  // gone and days still to come are only read.
   function showDay(key) {
-    shownDay = key;
-    const entry = state.days.get(key);
-    const mood = entry && moodOf(entry.mood);
-    const today = key === state.today;
-    $('day-title').textContent = `${longDate(key)}${today ? ' · 今天' : ''}`;
-    const moodLine = $('day-mood');
-    if (mood) moodLine.replaceChildren(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
-    else moodLine.replaceChildren(key > state.today ? '' : today ? '今天还未种下。' : '这天没有种花。');
-    $('day-note').hidden = !entry?.note;
-    $('day-note').textContent = entry?.note || '';
-    const recent = isRecent(key, state.today);
-    const hint = key > state.today
-      ? '这一天还没到呢，到了那天再来种吧。'
-      : recent ? '' : '这是一周以前的日子了，只能看看，不能再改。最近 7 天的可以补种或修改。';
-    $('day-hint').hidden = !hint;
-    $('day-hint').textContent = hint;
-    const plant = $('day-plant');
-    plant.hidden = !recent;
-    plant.textContent = entry ? '改一改这一天' : today ? '种下今天' : '补种这一天';
-    for (const b of document.querySelectorAll('#month-days button')) b.setAttribute('aria-pressed', String(b.dataset.day === key));
+    dayView.show(key);
+    month.reveal(key);
+  }
+
+  function drawReminder() {
+    const text = backupDue(state);
+    $('backup-reminder').hidden = !text;
+    $('backup-reminder').textContent = text;
   }
 
   // Every year before this one, newest first, with its totals by mood.
@@ -137,60 +142,36 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
   function moreYears() {
     const next = years.slice(yearsShown, yearsShown + YEARS_PAGE);
     yearsShown += next.length;
-    $('years-list').append(...next.map(([y, counts]) => {
-      const li = item('li');
-      li.dataset.year = y;
-      const total = [...counts.values()].reduce((a, b) => a + b, 0);
-      li.append(item('b', '', `${Number(y)}年`), item('span', 'y-total', `种下 ${total} 朵花`));
-      const moods = item('span', 'y-moods');
-      for (const mood of MOODS) {
-        const n = counts.get(mood.id) || 0;
-        if (!n) continue;
-        const tag = item('span', 'y-mood');
-        tag.dataset.mood = mood.id;
-        tag.append(flowerIcon(mood), item('span', '', `${mood.name} ${n}`));
-        moods.append(tag);
-      }
-      li.append(moods);
-      return li;
-    }));
+    $('years-list').append(...next.map(yearRow));
     const left = years.length - yearsShown;
     $('years-more').hidden = left === 0;
-    $('years-more').textContent = `再看早一些的 ${Math.min(left, YEARS_PAGE)} 年`;
+    $('years-more').textContent = `显示更早的 ${Math.min(left, YEARS_PAGE)} 年`;
   }
 
-  // Planted days up to today, newest first; each opens in the day view.
+  // Planted days up to today, newest first, or those whose note holds the
+  // words searched for; each opens in the day view.
   function drawHistory() {
-    history = [...state.days.keys()].filter((k) => k <= state.today).sort().reverse();
+    const query = $('search').value;
+    words = wordsOf(query);
+    history = words.length
+      ? findDays(state.days, state.today, words)
+      : [...state.days.keys()].filter((k) => k <= state.today).sort().reverse();
     historyShown = 0;
-    $('history-empty').hidden = history.length > 0;
+    $('history-title').textContent = !words.length ? '种过的日子'
+      : history.length ? `写着“${query.trim()}”的日子：${history.length} 天` : `没有哪天写着“${query.trim()}”`;
+    $('history-empty').hidden = history.length > 0 || words.length > 0;
     $('history-list').replaceChildren();
     moreHistory();
   }
 
   function moreHistory() {
-    const keys = history.slice(historyShown, historyShown + HISTORY_PAGE);
+    const page = words.length ? FOUND_PAGE : HISTORY_PAGE;
+    const keys = history.slice(historyShown, historyShown + page);
     historyShown += keys.length;
-    $('history-list').append(...keys.map((key) => {
-      const { mood: id, note } = state.days.get(key);
-      const mood = moodOf(id);
-      const li = item('li');
-      li.dataset.day = key;
-      const open = item('button', 'h-day');
-      open.type = 'button';
-      open.dataset.day = key;
-      const time = item('time', '', listDate(key, state.today));
-      time.dateTime = key;
-      const moodTag = item('span', 'h-mood');
-      moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
-      open.append(time, moodTag);
-      if (note) open.append(item('span', 'h-note', note));
-      li.append(open);
-      return li;
-    }));
+    $('history-list').append(...keys.map((key) => historyRow(key, state.days.get(key), state.today, words)));
     const left = history.length - historyShown;
     $('history-more').hidden = left === 0;
-    $('history-more').textContent = `再看早一些的 ${Math.min(left, HISTORY_PAGE)} 天（还有 ${left} 天）`;
+    $('history-more').textContent = `显示更早的 ${Math.min(left, page)} 天（还剩 ${left} 天）`;
   }
 
   // What was set aside because it could not be read: export it as it is,
@@ -266,12 +247,30 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
   }
 
   function redraw() {
-    drawMonth();
+    month.open();
     drawYears();
     drawHistory();
     drawAside();
+    drawReminder();
     backup.drawUndo();
-    showDay(shownDay && shownDay.slice(0, 7) === state.today.slice(0, 7) ? shownDay : state.today);
+    backup.drawLast();
+    showDay(dayView.day || state.today);
+  }
+
+  // The wall as it is now, through the same path as a backup. Its code is
+  // fetched when first asked for, not with every start of the wall.
+  async function savePicture() {
+    let picture;
+    try {
+      const { wallPicture } = await import('./picture.js');
+      picture = await wallPicture();
+    } catch {
+      say('没能生成图片，花园没有存成图片。', 'error');
+      return;
+    }
+    const saved = await backup.deliver(picture, `情绪花园-${state.today}.png`, '图片',
+      [{ description: 'PNG 图片', accept: { 'image/png': ['.png'] } }]);
+    if (saved) say(`花园的图片已经存到“${saved.file}”。`, 'ok');
   }
 
   $('menu-wall').addEventListener('click', toWall);
@@ -279,24 +278,36 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep }) {
   $('menu-notice-ok').addEventListener('click', acknowledge);
   $('history-more').addEventListener('click', moreHistory);
   $('years-more').addEventListener('click', moreYears);
-  $('day-plant').addEventListener('click', () => toEditor(shownDay));
-  for (const id of ['month-days', 'history-list']) {
-    $(id).addEventListener('click', (event) => {
-      const key = event.target.closest('button')?.dataset.day;
-      if (key) showDay(key);
-    });
-  }
+  $('history-list').addEventListener('click', (event) => {
+    const key = event.target.closest('button')?.dataset.day;
+    if (key) showDay(key);
+  });
+  // Pinyin being composed is not yet a word: search once it is chosen.
+  $('search').addEventListener('input', (event) => {
+    if (!event.isComposing) drawHistory();
+  });
+  $('search').addEventListener('compositionend', drawHistory);
+  $('menu-picture').addEventListener('click', savePicture);
+  $('wall-words').addEventListener('change', (event) => {
+    setPref('words', event.target.checked);
+    drawWall();
+  });
 
   return {
     open() {
-      shownDay = null;
+      dayView.close();
+      month.close();
+      $('search').value = '';
+      $('wall-words').checked = pref('words');
       redraw();
     },
     close() {
       backup.close();
+      dayView.close();
+      month.close();
       history = [];
       years = [];
-      for (const id of ['history-list', 'month-counts', 'month-days', 'years-list', 'aside-list']) $(id).replaceChildren();
+      for (const id of ['history-list', 'years-list', 'aside-list']) $(id).replaceChildren();
     },
     focus() {
       $('menu-wall').focus();

@@ -140,6 +140,32 @@ describe('reading the wall', () => {
     });
   });
 
+  test('every mood\'s mark in the month reads at 3:1 on its track and the panel, in normal and forced colours, and has a pattern of its own', async () => {
+    for (const forcedColors of ['none', 'active']) {
+      await withGarden(browser, { days: yearOfDays(), forcedColors }, async ({ page }) => {
+        await page.evaluate(() => window.moodMode('menu'));
+        const marks = await page.evaluate(() => {
+          const bg = (el) => getComputedStyle(el).backgroundColor;
+          const panel = bg(document.querySelector('.panel'));
+          const day = (mood) => document.querySelector(`#month-days .mark[data-mood="${mood}"]`);
+          return [...document.querySelectorAll('#month-counts li')].map((li) => {
+            const mark = li.querySelector('.mark');
+            return { mood: li.dataset.mood, colour: bg(mark), day: bg(day(li.dataset.mood)), track: bg(li.querySelector('.bar')), panel,
+              pattern: getComputedStyle(mark).backgroundImage };
+          });
+        });
+        assert.equal(marks.length, 6);
+        for (const m of marks) {
+          for (const [what, against] of [['track', m.track], ['panel', m.panel]]) {
+            assert.ok(contrast(m.colour, against) >= 3, `${forcedColors}: ${m.mood} ${m.colour} on its ${what} ${against}: ${contrast(m.colour, against).toFixed(2)}:1`);
+          }
+          assert.equal(m.day, m.colour, `${m.mood}: the days' underlines are the bars' marks`);
+        }
+        assert.equal(new Set(marks.map((m) => m.pattern)).size, 6, 'six patterns');
+      });
+    }
+  });
+
   test('history dates of an earlier year stay on one line', async () => {
     await withGarden(browser, { days: { '2024-12-31': { mood: 'happy' }, '2025-06-01': { mood: 'sad' } } }, async (g) => {
       await g.page.evaluate(() => window.moodMode('menu'));

@@ -65,7 +65,7 @@ describe('backup and restore', () => {
       await page.evaluate(() => window.moodMode('menu'));
       await restoreFile(page, 'garden.json', text);
       await page.locator('#restore-confirm').waitFor();
-      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天`));
+      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天的记录（2024年6月14日 至 6月15日）`));
       await page.click('#restore-no');
       assert.deepEqual(await storedDays(page), { '2025-06-01': { mood: 'sad', note: '会被替换' } });
 
@@ -91,6 +91,29 @@ describe('backup and restore', () => {
     });
   });
 
+  test('the last backup is told; a reminder comes after 31 days and 7 planted days, and goes after a backup', async () => {
+    await withGarden(browser, { days: yearOfDays(), initScripts: [fakeSavePicker] }, async ({ page }) => {
+      const menuAfter = async (lastBackup) => {
+        if (lastBackup) await page.evaluate((last) => localStorage.setItem('verdalune.prefs.v1', JSON.stringify({ lastBackup: last })), lastBackup);
+        await page.reload();
+        await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+        await page.evaluate(() => window.moodMode('menu'));
+        return [await page.textContent('#backup-last'), await page.locator('#backup-reminder').isVisible() && await page.textContent('#backup-reminder')];
+      };
+      const [never, firstReminder] = await menuAfter();
+      assert.equal(never, '还没有备份过');
+      assert.match(firstReminder, /^花园还没有备份过，已经种了 \d+ 天。/);
+      assert.deepEqual(await menuAfter('2025-05-16'), ['上次备份：5月16日，30 天前', false]);
+      const since = Object.keys(yearOfDays()).filter((k) => k > '2025-05-15').length;
+      assert.deepEqual(await menuAfter('2025-05-15'),
+        ['上次备份：5月15日，31 天前', `已经 31 天没有备份了，这期间种了 ${since} 天。可以在下面的“备份与恢复”里备份到文件。`]);
+      await page.click('#backup-save');
+      await statusSays(page, /备份到“/);
+      assert.ok(await page.locator('#backup-reminder').isHidden());
+      assert.deepEqual(await menuAfter(), ['上次备份：6月15日，今天', false]);
+    });
+  });
+
   test('without a file picker the backup goes to the clipboard, and failing that into a text box', async () => {
     const noPicker = () => { window.showSaveFilePicker = undefined; };
     await withGarden(browser, {
@@ -110,6 +133,7 @@ describe('backup and restore', () => {
       await statusSays(page, /剪贴板用不了/);
       const shown = JSON.parse(await page.inputValue('#backup-text'));
       assert.deepEqual(shown.days, stored);
+      assert.equal(await page.textContent('#backup-last'), '还没有备份过', 'no file, no backup to count');
     });
   });
 
@@ -123,7 +147,7 @@ describe('backup and restore', () => {
       ['a newer version', JSON.stringify({ ...valid, version: 2 }), /新版 Verdalune/],
       ['no version', JSON.stringify({ app: APP, days: year }), /缺少版本信息/],
       ['days after today', JSON.stringify({ ...valid, days: { ...year, '2025-06-20': { mood: 'happy' } } }), /1 天在今天之后/],
-      ['one bad day among good ones', JSON.stringify({ ...valid, days: { ...year, '2025-06-10': { mood: 'happy', note: 5 } } }), /2025-06-10 的备注不是文字/],
+      ['one bad day among good ones', JSON.stringify({ ...valid, days: { ...year, '2025-06-10': { mood: 'happy', note: 5 } } }), /2025年6月10日的备注不是文字/],
       ['an unknown mood', JSON.stringify({ ...valid, days: { ...year, '2025-06-11': { mood: 'bored' } } }), /“bored”无法识别/],
       // Valid content, padded past the limit: only the size may refuse it.
       ['oversized', { padTo: 32 * 1024 * 1024 + 1, text: JSON.stringify(valid) }, /文件太大.*最多 32 MB/],
@@ -176,7 +200,8 @@ describe('backup and restore', () => {
         await page.evaluate(() => window.moodMode('menu'));
         await restoreFile(page, 'other.json', backupOf(theirs));
         await page.click('#restore-merge');
-        assert.match(await page.textContent('#restore-differ'), /有 2 天两边不一样/);
+        assert.equal(await page.textContent('#restore-differ'),
+          '有 2 天两边的记录不同（6月2日：两边都是难过，写的话不一样；6月3日：现在是疲惫，备份里是烦躁）。要保留哪一边？');
         await page.click(button);
         await statusSays(page, /已经合并，花园现在有 5 天/);
         const days = await storedDays(page);

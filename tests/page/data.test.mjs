@@ -58,11 +58,11 @@ describe('stored and backed-up data', () => {
   test('a backup is refused for any fault, with the reason', () => {
     const ok = { '2025-06-01': { mood: 'happy' } };
     const cases = [
-      [backupOf({ ...ok, '2025-06-02': { mood: 'calm', note: '长'.repeat(201) } }), /2025-06-02 的备注超过 200 字/],
+      [backupOf({ ...ok, '2025-06-02': { mood: 'calm', note: '长'.repeat(201) } }), /2025年6月2日的备注超过 200 字/],
       [backupOf({ ...ok, '2025-06-02': { mood: 'calm', colour: 'red' } }), /无法识别的内容“colour”/],
       [backupOf({ ...ok, '2025-02-30': { mood: 'calm' } }), /“2025-02-30”不是有效的日期/],
-      [backupOf({ ...ok, '2025-06-02': 'happy' }), /2025-06-02 的记录不完整/],
-      [backupOf({ ...ok, '2025-06-02': { note: 'x' } }), /2025-06-02 的记录缺少心情/],
+      [backupOf({ ...ok, '2025-06-02': 'happy' }), /2025年6月2日的记录不完整/],
+      [backupOf({ ...ok, '2025-06-02': { note: 'x' } }), /2025年6月2日的记录缺少心情/],
       ['{"app":"verdalune-garden","version":1,"days":{"__proto__":{"mood":"happy"}}}', /“__proto__”不是有效的日期/],
       [backupOf([{ mood: 'happy' }]), /缺少每天的记录/],
       [backupOf(ok, { version: '1' }), /版本信息“"1"”无法识别/],
@@ -96,7 +96,7 @@ describe('stored and backed-up data', () => {
     const read = fromStored(JSON.stringify({ version: 1, days: { ...good, ...bad }, theme: 'dark' }));
     assert.deepEqual([...read.days.keys()], ['2025-06-01', '2025-06-02']);
     assert.equal(read.unread, 3);
-    assert.match(read.error, /2025-06-03 的心情“meh”无法识别/);
+    assert.match(read.error, /2025年6月3日的心情“meh”无法识别/);
     assert.deepEqual(JSON.parse(leftover(read)), { theme: 'dark', version: 1, days: bad }, 'the bad part, untouched');
     const proto = fromStored('{"version":1,"days":{"__proto__":{"mood":"happy"},"2025-06-01":{"mood":"calm"}},"__proto__":1}');
     assert.equal(proto.unread, 1);
@@ -134,7 +134,7 @@ describe('stored and backed-up data', () => {
 
   test('a restore refuses days after today', () => {
     const text = backupOf({ '2025-06-15': { mood: 'happy' }, '2025-06-16': { mood: 'sad' }, '2026-01-01': { mood: 'calm' } });
-    assert.match(fromBackup(text, '2025-06-15').error, /2 天在今天之后（最早是 2025-06-16）/);
+    assert.match(fromBackup(text, '2025-06-15').error, /2 天在今天之后（最早是 6月16日）/);
     assert.equal(fromBackup(text, '2026-01-01').days.size, 3);
   });
 

@@ -42,6 +42,8 @@ describe('staying on the origin', () => {
         await page.locator('#backup-status', { hasText: '备份到' }).waitFor();
         await page.setInputFiles('#restore-file', { name: 'b.json', mimeType: 'application/json', buffer: Buffer.from('{}') });
         await page.locator('#backup-status', { hasText: '没能恢复' }).waitFor();
+        await page.click('#menu-picture');
+        await page.locator('#backup-status', { hasText: '花园的图片已经存到' }).waitFor();
         await page.click('#menu-wall');
         await page.waitForTimeout(300);
 

@@ -50,6 +50,24 @@ describe('planting today', () => {
     });
   });
 
+  test('an empty garden says once how to plant, and not again after its first flower is pulled up', async () => {
+    await withGarden(browser, { days: {} }, async ({ page }) => {
+      const hint = /点任务栏右下角的小花图标，选“种下今天”/;
+      assert.match(await page.textContent('#year-count'), hint);
+      assert.ok(await page.locator('#today-mood').isHidden(), 'one line, not two');
+      await plant(page, '开心');
+      assert.equal(await page.textContent('#year-count'), '最近十二个月种下了 1 朵花');
+      await page.evaluate(() => window.moodMode('menu'));
+      await page.click('#day-pull');
+      await page.click('#pull-yes');
+      await page.locator('#day-status', { hasText: '已经拔掉' }).waitFor();
+      await page.reload();
+      await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+      assert.equal(await page.textContent('#year-count'), '最近十二个月种下了 0 朵花');
+      assert.equal(await page.textContent('#today-mood'), '今天还没种花');
+    });
+  });
+
   test('a draft survives trips to the menu; cancel goes back where the editor came from', async () => {
     await withGarden(browser, { days: yearOfDays() }, async (g) => {
       const { page } = g;
@@ -202,11 +220,12 @@ describe('the last seven days', () => {
       assert.equal(await view(page), 'wall');
       assert.deepEqual(await flowersOn(page, '2025-06-13'), ['warm']);
       assert.deepEqual(await flowersOn(page, TODAY), [], 'today is still empty');
-      assert.equal(await page.textContent('#today-mood'), '今天还未种下');
+      assert.equal(await page.textContent('#today-mood'), '今天还没种花');
 
       // Choosing a planted day shows what it holds, to change it.
       await page.evaluate(() => window.moodMode('plant'));
       await page.click('#day-picks button[data-day="2025-06-12"]');
+      assert.equal(await page.textContent('#editor-title'), '修改 6月12日');
       assert.equal(await page.inputValue('#note'), '原来的');
       assert.match(await page.textContent('#editor-replace'), /风铃草/);
       await page.evaluate(() => window.moodMode('wall'));
@@ -224,20 +243,32 @@ describe('the last seven days', () => {
     });
   });
 
-  test('the 8th day back and tomorrow are only read, and the menu says so kindly', async () => {
-    const days = { '2025-06-08': { mood: 'calm', note: '八天前' }, '2025-06-09': { mood: 'happy' } };
+  test('the 8th day back and tomorrow are only read; yesterday\'s flower is pulled up for good', async () => {
+    const days = { '2025-06-08': { mood: 'calm', note: '八天前' }, '2025-06-09': { mood: 'happy' }, '2025-06-14': { mood: 'happy', note: '点错了' } };
     await withGarden(browser, { days }, async ({ page }) => {
       await page.evaluate(() => window.moodMode('menu'));
       await page.click('#month-days button[data-day="2025-06-08"]');
       assert.equal(await page.textContent('#day-note'), '八天前');
       assert.ok(await page.locator('#day-plant').isHidden());
-      assert.match(await page.textContent('#day-hint'), /只能看看/);
+      assert.ok(await page.locator('#day-pull').isHidden(), 'no 拔掉 on the 8th day back');
+      assert.match(await page.textContent('#day-hint'), /只能查看/);
       await page.click('#month-days button[data-day="2025-06-16"]');
       assert.ok(await page.locator('#day-plant').isHidden());
       assert.match(await page.textContent('#day-hint'), /还没到/);
+
+      await page.click('#month-days button[data-day="2025-06-14"]');
+      await page.click('#day-pull');
+      assert.match(await page.textContent('#pull-text'), /要拔掉昨天（6月14日）种的向日葵（开心）吗？那天写的话也会一起删掉/);
+      await page.click('#pull-yes');
+      await page.locator('#day-status', { hasText: '6月14日的花已经拔掉了' }).waitFor();
+      assert.deepEqual(await flowersOn(page, '2025-06-14'), [], 'the wall is drawn again');
+      await page.reload();
+      await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+      assert.equal((await storedDays(page))['2025-06-14'], undefined);
+      await page.evaluate(() => window.moodMode('menu'));
       // The 7th day back can still be changed, from the menu too.
       await page.click('#month-days button[data-day="2025-06-09"]');
-      assert.equal(await page.textContent('#day-plant'), '改一改这一天');
+      assert.equal(await page.textContent('#day-plant'), '修改这一天');
       await page.click('#day-plant');
       assert.equal(await view(page), 'plant');
       assert.match(await page.textContent('#editor-date'), /2025年6月9日/);

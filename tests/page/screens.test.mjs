@@ -24,6 +24,7 @@ const wallBoxes = (page) => page.evaluate(() => {
     garden: box(document.getElementById('garden-rows')),
     monthLabels: [...document.querySelectorAll('#garden .month')].map(box),
     today: todayFlower && box(todayFlower),
+    todayFlower: [...document.querySelectorAll('#garden .today-label + .flower, #garden .today-label + .grow > .flower')].map(box)[0],
     cell: 40 * document.getElementById('garden').getScreenCTM().a, // px per day column
     scroll: { w: document.documentElement.scrollWidth, h: document.documentElement.scrollHeight },
   };
@@ -48,6 +49,12 @@ describe('the wallpaper on common screens', () => {
       assert.ok(r.right <= width && r.top >= 0 && r.bottom <= height - TASKBAR, `box ${JSON.stringify(r)} on screen`);
     }
     assert.ok(b.today.left >= ICONS && b.today.bottom <= height - TASKBAR, 'today is on screen');
+    assert.equal(Boolean(b.todayFlower), shown > inView, 'today\'s flower is drawn once planted');
+    if (b.todayFlower) {
+      const [f, t] = [b.todayFlower, b.today];
+      assert.ok(f.left >= t.left && f.right <= t.right && f.top >= t.top && f.bottom <= t.bottom,
+        `today's flower ${JSON.stringify(f)} inside its frame ${JSON.stringify(t)}`);
+    }
     assert.ok(b.cell >= minCell, `a day's column is ${b.cell} px wide`);
     assert.equal(await page.locator('#garden .flower').count(), shown);
   }
@@ -68,8 +75,8 @@ describe('the wallpaper on common screens', () => {
       const scrolls = await page.locator(panel).evaluate((el) => el.scrollHeight > el.clientHeight);
       assert.equal(scrolls, false, `${panel} needs no scrolling of its own`);
     }
-    // Plant today, so that the larger screens show it in flower.
-    await plant(page, '开心');
+    // Plant today with the tallest flower, so that the larger screens show it in its frame.
+    await plant(page, '平静');
   });
 
   test('1920×1080 and 2560×1440: the same year, larger', async () => {
