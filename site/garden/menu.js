@@ -7,12 +7,12 @@
 // time, so a century of days opens as fast as a month.
 import { MOODS, moodOf } from './moods.js';
 import { daysBetween, listDate } from './days.js';
-import { MAX_DAYS } from './data.js';
-import { asideValues, dropAside } from './store.js';
 import { flowerIcon } from './garden.js';
 import { createBackup } from './backup.js';
 import { createMonth } from './month.js';
 import { createDayView } from './day.js';
+import { createAside } from './aside.js';
+import { item } from './dom.js';
 import { findDays, marked, wordsOf } from './search.js';
 import { pref, setPref } from './prefs.js';
 
@@ -24,20 +24,6 @@ const YEARS_PAGE = 10;
 // A backup is suggested once it is this old and this many days were planted since.
 const BACKUP_DAYS = 30;
 const BACKUP_PLANTED = 7;
-
-function item(tag, className, text) {
-  const node = document.createElement(tag);
-  if (className) node.className = className;
-  if (text !== undefined) node.textContent = text;
-  return node;
-}
-
-function button(text, onClick) {
-  const b = item('button', '', text);
-  b.type = 'button';
-  b.addEventListener('click', onClick);
-  return b;
-}
 
 // A past year and its totals by mood.
 function yearRow([y, counts]) {
@@ -109,6 +95,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   const { say } = backup;
   const dayView = createDayView({ state, keep, toEditor, changed: () => redraw() });
   const month = createMonth({ state, pick: showDay });
+  const aside = createAside({ state, keep, backup, changed: () => redraw() });
 
   function showDay(key) {
     dayView.show(key);
@@ -174,83 +161,11 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     $('history-more').textContent = `显示更早的 ${Math.min(left, page)} 天（还剩 ${left} 天）`;
   }
 
-  // What was set aside because it could not be read: export it as it is,
-  // and join back whatever of it can be read now.
-  function drawAside() {
-    const values = asideValues();
-    $('aside').hidden = values.length === 0;
-    $('aside-list').replaceChildren(...values.map((value) => {
-      const li = item('li');
-      li.dataset.key = value.name;
-      const joinable = [...value.days.keys()].filter((k) => !state.days.has(k));
-      const parts = [];
-      if (value.whole) parts.push('整份读不出来');
-      else if (value.unread) parts.push(`${value.unread} 天的记录读不出来`);
-      if (joinable.length) parts.push(`${joinable.length} 天现在可以合并回花园`);
-      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经合并回花园了'}。`));
-      const actions = item('div', 'actions');
-      actions.append(button('导出为文件', async () => {
-        const saved = await backup.deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
-        if (saved) say(`另外保管的内容已经原样存到文件“${saved.file}”。`, 'ok');
-      }));
-      if (joinable.length) {
-        actions.append(button(`合并回花园（${joinable.length} 天）`, async () => {
-          let joined = 0;
-          try {
-            await keep((days) => {
-              // Only days the garden still lacks: a day planted meanwhile stays.
-              const next = new Map(days);
-              for (const [key, entry] of value.days) if (!next.has(key)) { next.set(key, entry); joined++; }
-              // A garden over the limit would make a backup that no restore takes.
-              if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${next.size} 天`);
-              return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
-            });
-          } catch (e) {
-            say(`没能合并回花园：${e.message}。花园没有变。`, 'error');
-            return;
-          }
-          dropAside(value);
-          redraw();
-          say(`已经把 ${joined} 天合并回花园。`, 'ok');
-        }));
-      }
-      const remove = button('删除', () => confirmRemove(li, value, remove));
-      actions.append(remove);
-      li.append(actions);
-      return li;
-    }));
-  }
-
-  // Deleting a set-aside value cannot be undone, so it is asked once more.
-  function confirmRemove(li, value, remove) {
-    if (li.querySelector('.aside-confirm')) return;
-    const box = item('div', 'aside-confirm');
-    const actions = item('div', 'actions');
-    const no = button('取消', () => {
-      box.remove();
-      remove.focus();
-    });
-    actions.append(no, button('确定删除', () => {
-      if (!dropAside(value, true)) {
-        say('没能删除这份另外保管的内容，请稍后再试。', 'error');
-        return;
-      }
-      redraw();
-      say('已经删除这份另外保管的内容。', 'ok');
-      ($('aside-list').querySelector('button') || $('backup-restore')).focus();
-    }));
-    const warning = item('p', '', '删除后就再也找不回来了。想留着的话，请先导出为文件。');
-    warning.setAttribute('role', 'alert');
-    box.append(warning, actions);
-    li.append(box);
-    no.focus();
-  }
-
   function redraw() {
     month.open();
     drawYears();
     drawHistory();
-    drawAside();
+    aside.draw();
     drawReminder();
     backup.drawUndo();
     backup.drawLast();
