@@ -236,11 +236,16 @@ async function runtime(socket, send, [profile, browser], counts, early) {
       if (still) sendFrame(still.data, size.width, size.height);
     }, 250);
   };
+  let lastCast = null;
   cdp.on('Page.screencastFrame', ({ data, metadata, sessionId }) => {
     cdp.send('Page.screencastFrameAck', { sessionId }).catch(() => {});
     sendFrame(data, metadata.deviceWidth, metadata.deviceHeight);
-    // A frame that the still picture itself brought settles nothing.
-    if (!capturing) settle();
+    // A frame that the still picture itself brought settles nothing. On a
+    // busy machine it can come after the still is done; it then shows the
+    // same picture as the frame before, and settling on it again would take
+    // still after still on an idle page.
+    if (!capturing && data !== lastCast) settle();
+    lastCast = data;
   });
   page.on('load', settle);
   let size = { width: 800, height: 600 };
