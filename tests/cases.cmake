@@ -1,11 +1,12 @@
 # One CTest test per test case, each in a process (and desktop) of its own,
 # listed from the sources so that discovery never runs Wine at build time.
-# add_cases(source [WINE] [LOCK name] [FIXTURE name] [TIMEOUT s] [RUNNER command...])
+# add_cases(source [WINE] [CHROMIUM] [LOCK name] [FIXTURE name] [TIMEOUT s] [RUNNER command...])
 # RUNNER runs the tests program through a command of its own (which must call
 # Wine itself), instead of CTest's emulator. WINE labels cases that need Wine,
-# which a native Windows run leaves out (ctest -LE wine).
+# which a native Windows run leaves out (ctest -LE wine); CHROMIUM those that
+# also drive Chromium, which scripts/test may run a second time.
 function(add_cases source)
-  cmake_parse_arguments(arg "WINE" "LOCK;FIXTURE;TIMEOUT" "RUNNER" ${ARGN})
+  cmake_parse_arguments(arg "WINE;CHROMIUM" "LOCK;FIXTURE;TIMEOUT" "RUNNER" ${ARGN})
   file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"" ENCODING UTF-8)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^TEST_CASE\\(\"([^\"]+)\".*" "\\1" name "${line}")
@@ -39,8 +40,15 @@ function(add_cases source)
     if(arg_FIXTURE)
       set_tests_properties("${name}" PROPERTIES FIXTURES_REQUIRED ${arg_FIXTURE})
     endif()
+    set(labels)
     if(arg_WINE)
-      set_tests_properties("${name}" PROPERTIES LABELS wine)
+      list(APPEND labels wine)
+    endif()
+    if(arg_CHROMIUM)
+      list(APPEND labels chromium)
+    endif()
+    if(labels)
+      set_tests_properties("${name}" PROPERTIES LABELS "${labels}")
     endif()
   endforeach()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
