@@ -176,7 +176,8 @@ std::optional<Box> takeBox(int ms) {
     std::optional<Box> box;
     waitUntil([&] {
         HWND dialog = FindWindowW(L"#32770", nullptr);
-        if (dialog && (box = readBox(dialog))) pressOk(dialog);
+        box = dialog ? readBox(dialog) : std::nullopt;
+        if (box) pressOk(dialog);
         return box.has_value();
     }, ms);
     if (box) waitUntil([] { return !FindWindowW(L"#32770", nullptr); }, 2000);
