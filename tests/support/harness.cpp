@@ -304,8 +304,8 @@ std::optional<DWORD> App::exitCode(int ms) {
 
 bool App::windows(int ms) {
     waitUntil([&] {
-        owner = findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单");
-        view = findWindow(L"VerdaluneGardenWindow", L"Verdalune 情绪花园");
+        owner = findWindow(gardenClass, ownerTitle);
+        view = findWindow(gardenClass, gardenTitle);
         return owner && view;
     }, ms);
     return owner && view;
