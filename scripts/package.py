@@ -12,8 +12,8 @@ WebView2Loader.dll taken from it. Our own test runtimes are refused. The
 version is CMake's project version.
 
 On Linux, scripts/package installs what this needs and then runs it. On
-Windows, run it with the msvc preset from a Developer Command Prompt for x64,
-with NSIS 3 installed. --no-build packages what the preset's build folder
+Windows, run it with the msvc preset, with Visual Studio 2022 and NSIS 3
+installed. --no-build packages what the preset's build folder
 already holds.
 """
 import argparse

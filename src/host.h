@@ -12,9 +12,12 @@
 
 #include "webview2.h"
 
-// The garden window's class and title, by which the setup and tools find it.
+// The garden window's class and title, by which the setup and tools find it,
+// and the title of the owner window, of the same class, which holds the tray
+// icon.
 constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
 constexpr const wchar_t* gardenTitle = L"Verdalune 情绪花园";
+constexpr const wchar_t* ownerTitle = L"Verdalune 菜单";
 // The tray icon's callback message.
 constexpr UINT trayMessage = WM_APP + 1;
 // Posted to the owner window when the garden is lost; wParam 1: its browser.
@@ -23,8 +26,9 @@ constexpr UINT lostMessage = WM_APP + 2;
 constexpr UINT renewMessage = WM_APP + 3;
 // Asks Progman to put a worker window behind the desktop icons.
 constexpr UINT spawnWorker = 0x052C;
-// The tray menu's items, top to bottom.
+// The tray menu's items, top to bottom, and their texts in that order.
 enum TrayItem : UINT { plantItem = 1, menuItem, wallItem, quitItem };
+constexpr const wchar_t* trayTexts[] = {L"种下今天", L"花园菜单", L"回到壁纸", L"退出 Verdalune"};
 
 extern HWND view;
 extern HWND owner;

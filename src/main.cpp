@@ -582,10 +582,7 @@ void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DW
 
 void trayMenu() {
     HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, plantItem, L"种下今天");
-    AppendMenuW(menu, MF_STRING, menuItem, L"花园菜单");
-    AppendMenuW(menu, MF_STRING, wallItem, L"回到壁纸");
-    AppendMenuW(menu, MF_STRING, quitItem, L"退出 Verdalune");
+    for (UINT item = plantItem; item <= quitItem; ++item) AppendMenuW(menu, MF_STRING, item, trayTexts[item - plantItem]);
     POINT cursor{};
     GetCursorPos(&cursor);
     // Without the foreground the menu would not close on a click elsewhere.
@@ -707,7 +704,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     type.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     type.lpszClassName = gardenClass;
     RegisterClassW(&type);
-    owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 菜单", WS_POPUP, 0, 0, 1, 1,
+    owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, ownerTitle, WS_POPUP, 0, 0, 1, 1,
                             nullptr, nullptr, instance, nullptr);
     makeView();
 

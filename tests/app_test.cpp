@@ -108,11 +108,11 @@ TEST_CASE("a second start leaves at once and changes nothing") {
 
 TEST_CASE("a missing entry page is told in a plain box and ends with 1") {
     Shell shell(Shell::win11);
-    for (auto site : {App::noSite, App::noEntry}) {
-        CAPTURE(int(site));
+    for (auto kind : {App::noSite, App::noEntry}) {
+        CAPTURE(int(kind));
         std::error_code ignored;
         fs::remove_all(userDataFolder().parent_path(), ignored);
-        App app(site);
+        App app(kind);
         auto box = takeBox();
         REQUIRE(box);
         CHECK(box->text == L"请完整解压 ZIP 后启动。");

@@ -206,8 +206,8 @@ Walk walk(PROCESS_INFORMATION process) {
     HWND pressed = nullptr, shown = nullptr;
     for (auto until = GetTickCount64() + 60000; GetTickCount64() < until && WaitForSingleObject(process.hProcess, 100);) {
         std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
-        EnumWindows([](HWND window, LPARAM found) -> BOOL {
-            auto& [id, dialog] = *reinterpret_cast<std::pair<DWORD, HWND>*>(found);
+        EnumWindows([](HWND window, LPARAM data) -> BOOL {
+            auto& [id, dialog] = *reinterpret_cast<std::pair<DWORD, HWND>*>(data);
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
             if (owner == id && classOf(window) == L"#32770" && IsWindowVisible(window)) dialog = window;

@@ -65,7 +65,7 @@ inline std::string utf8(std::wstring_view text) {
 
 class Record {
 public:
-    explicit Record(std::wstring file) : file(std::move(file)) {}
+    explicit Record(std::wstring name) : file(std::move(name)) {}
 
     const std::wstring& path() const { return file; }
 

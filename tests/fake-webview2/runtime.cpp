@@ -41,7 +41,7 @@ constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 slots::Vtables vtables;
 
 struct Object {
-    explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
+    explicit Object(Kind of) : vtbl(vtables[of]), kind(of) {}
     void** vtbl;
     Kind kind;
     // Only the program's references: ours would hide a leak or an over-release.
@@ -60,7 +60,7 @@ struct Object {
 };
 
 struct Held {
-    Held(Role role, IUnknown* handler, Object* view) : role(role), handler(handler), view(view) {}
+    Held(Role as, IUnknown* callee, Object* on) : role(as), handler(callee), view(on) {}
     Role role;
     IUnknown* handler;
     Object* view;  // the view or environment an event handler was added to

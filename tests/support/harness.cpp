@@ -176,7 +176,8 @@ std::optional<Box> takeBox(int ms) {
     std::optional<Box> box;
     waitUntil([&] {
         HWND dialog = FindWindowW(L"#32770", nullptr);
-        if (dialog && (box = readBox(dialog))) pressOk(dialog);
+        box = dialog ? readBox(dialog) : std::nullopt;
+        if (box) pressOk(dialog);
         return box.has_value();
     }, ms);
     if (box) waitUntil([] { return !FindWindowW(L"#32770", nullptr); }, 2000);
@@ -233,8 +234,8 @@ void chooseItem(HWND menu, int index) {
 
 void dismissMenu(HWND menu) { key(menu, VK_ESCAPE); }
 
-void chooseFromTray(HWND owner, int index, LPARAM button) {
-    PostMessageW(owner, trayMessage, 1, button);
+void chooseFromTray(HWND menuOwner, int index, LPARAM button) {
+    PostMessageW(menuOwner, trayMessage, 1, button);
     HWND menu = openMenu();
     REQUIRE(menu);
     chooseItem(menu, index);
@@ -256,7 +257,7 @@ fs::path userDataFolder() {
     return folder;
 }
 
-App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? failure : L"") {
+App::App(SiteKind kind, const wchar_t* failing, bool launch) : failure(failing ? failing : L"") {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     static int made = 0;
@@ -264,14 +265,14 @@ App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? 
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy_file(here().parent_path() / L"verdalune.exe", folder / L"verdalune.exe");
-    fs::copy_file((site == preview ? here().parent_path() / L"tools/preview/WebView2Loader.dll" : here() / L"WebView2Loader.dll"), folder / L"WebView2Loader.dll");
+    fs::copy_file((kind == preview ? here().parent_path() / L"tools/preview/WebView2Loader.dll" : here() / L"WebView2Loader.dll"), folder / L"WebView2Loader.dll");
     // The source tree, seen from Wine.
-    if (site == preview) fs::copy(fs::path(L"Z:" SOURCE_DIR) / L"site", folder / L"site", fs::copy_options::recursive);
+    if (kind == preview) fs::copy(fs::path(L"Z:" SOURCE_DIR) / L"site", folder / L"site", fs::copy_options::recursive);
     log = folder / L"runtime.log";
-    if (site != noSite) fs::create_directories(folder / L"site" / L"garden");
-    if (site == fullSite) std::ofstream(folder / L"site" / L"garden" / L"index.html") << "<!doctype html>\n";
-    if (site == entryFolder) fs::create_directories(folder / L"site" / L"garden" / L"index.html");
-    if (start) this->start();
+    if (kind != noSite) fs::create_directories(folder / L"site" / L"garden");
+    if (kind == fullSite) std::ofstream(folder / L"site" / L"garden" / L"index.html") << "<!doctype html>\n";
+    if (kind == entryFolder) fs::create_directories(folder / L"site" / L"garden" / L"index.html");
+    if (launch) start();
 }
 
 void App::start() {
@@ -303,8 +304,8 @@ std::optional<DWORD> App::exitCode(int ms) {
 
 bool App::windows(int ms) {
     waitUntil([&] {
-        owner = findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单");
-        view = findWindow(L"VerdaluneGardenWindow", L"Verdalune 情绪花园");
+        owner = findWindow(gardenClass, ownerTitle);
+        view = findWindow(gardenClass, gardenTitle);
         return owner && view;
     }, ms);
     return owner && view;

@@ -76,7 +76,7 @@ void chooseItem(HWND menu, int index);
 void dismissMenu(HWND menu);
 // Opens the program's tray menu as a release of this button does, and
 // chooses the item at index.
-void chooseFromTray(HWND owner, int index, LPARAM button = WM_RBUTTONUP);
+void chooseFromTray(HWND menuOwner, int index, LPARAM button = WM_RBUTTONUP);
 
 // The address the program opens first.
 inline const std::string startAddress = "https://verdalune.example/garden/index.html";
@@ -87,7 +87,7 @@ inline const std::string startAddress = "https://verdalune.example/garden/index.
 // side (tools/preview-webview2/preview.mjs) must be listening.
 struct App {
     enum SiteKind { fullSite, noSite, noEntry, entryFolder, preview };
-    explicit App(SiteKind site = fullSite, const wchar_t* failure = nullptr, bool start = true);
+    explicit App(SiteKind kind = fullSite, const wchar_t* failing = nullptr, bool launch = true);
     ~App();
 
     void start();

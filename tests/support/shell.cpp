@@ -24,7 +24,7 @@ bool waitUntil(const std::function<bool()>& ready, int ms) {
     }
 }
 
-Shell::Shell(Layout layout, POINT workerAt, bool forPeople) : layout(layout), workerAt(workerAt), forPeople(forPeople) {
+Shell::Shell(Layout shape, POINT at, bool people) : layout(shape), workerAt(at), forPeople(people) {
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!forPeople) bar = std::thread([this, ready] {
         joinDesktop();
@@ -45,7 +45,7 @@ Shell::Shell(Layout layout, POINT workerAt, bool forPeople) : layout(layout), wo
         joinDesktop();
         deskThread = GetCurrentThreadId();
         mailbox = make(L"FakeShellMailbox", HWND_MESSAGE, {});
-        run(this->layout);
+        run();
         SetEvent(ready);
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
@@ -81,7 +81,7 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
     return window;
 }
 
-void Shell::run(Layout layout) {
+void Shell::run() {
     RECT screen = fullScreen();
     if (layout == none) return;
     // Created first, so it lies right below Progman: an enumeration, which
@@ -237,7 +237,7 @@ void Shell::stop() { onDesk([this] { tearDown(); }); }
 
 void Shell::start() {
     onDesk([this] {
-        run(layout);
+        run();
         PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     });
 }

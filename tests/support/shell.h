@@ -41,12 +41,12 @@ struct Shell {
         none,      // no Progman at all
         hung,      // as win11, but Progman's thread never answers 0x052C
     };
-    explicit Shell(Layout layout, POINT workerAt = {0, 0}) : Shell(layout, workerAt, false) {}
+    explicit Shell(Layout shape, POINT at = {0, 0}) : Shell(shape, at, false) {}
     // For a person to look at (tools/fake-shell): a few icon tiles on a see-through
     // icon layer, nothing painted over the wallpaper, and no taskbar of its own,
     // so that Wine's shows the tray.
     struct ForPeople {};
-    Shell(Layout layout, ForPeople) : Shell(layout, {0, 0}, true) {}
+    Shell(Layout shape, ForPeople) : Shell(shape, {0, 0}, true) {}
     ~Shell();
 
     HWND progman = nullptr, iconView = nullptr, taskbar = nullptr;
@@ -79,8 +79,8 @@ struct Shell {
     std::atomic<int> moved{0};
 
 private:
-    Shell(Layout layout, POINT workerAt, bool forPeople);
-    void run(Layout layout);
+    Shell(Layout shape, POINT at, bool people);
+    void run();
     void makeWorker();
     void raiseWorker();
     void answer();

@@ -2,14 +2,20 @@
 // icons of a real desktop, and what Windows built there. A tool for people
 // and CI, never shipped.
 //
-//   desktop-check.exe [--wait SECONDS] [--out FOLDER]
+//   desktop-check.exe [--wait SECONDS] [--out FOLDER] [--choose TRAY-ITEM] [--mode wall|window]
 //
 // Writes report.txt, screen.png and, when it could compare, screen-hidden.png
 // into FOLDER (default: "desktop-check" in the current folder), prints the
-// report and exits 0 only when the garden is seen on the wall; 1 when it is
-// not, 2 when it could not run. --wait waits for the garden to reach the wall
-// and to be drawn there. The one change it makes: the garden is hidden for
-// the comparison capture and shown again.
+// report and exits 0 only when the garden is seen in its place behind the
+// icons; 1 when it is not, 2 when it could not run, 3 when other windows
+// cover too much of the screen to judge. --wait waits for the garden to
+// reach its place and to be drawn there. The one change it makes: the garden
+// is hidden for the comparison capture and shown again.
+//
+// --choose opens the program's tray menu and chooses the item with that
+// text; --mode then waits (--wait) for the garden on the wall ("wall") or in
+// front as a window ("window"), and exits 0 only once it is there. Neither
+// judges the pixels.
 #include <windows.h>
 #include <dwmapi.h>
 #include <shellscalingapi.h>
@@ -129,6 +135,13 @@ bool isShell(HWND window) {
 
 // ---- the system ----
 
+// Wine's version where this runs under Wine, else null.
+const char* wineVersion() {
+    using Wine = const char*(__cdecl*)();
+    auto wine = reinterpret_cast<Wine>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
+    return wine ? wine() : nullptr;
+}
+
 void windowsVersion() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     using Version = LONG(WINAPI*)(OSVERSIONINFOW*);
@@ -143,9 +156,7 @@ void windowsVersion() {
     RegGetValueW(HKEY_LOCAL_MACHINE, key, L"UBR", RRF_RT_REG_DWORD, nullptr, &ubr, &ubrSize);
     say(formatted("Windows: %lu.%lu build %lu.%lu", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, ubr) +
         (*shown ? " (" + utf8(shown) + ")" : ""));
-    using Wine = const char*(__cdecl*)();
-    if (auto wine = reinterpret_cast<Wine>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version"))))
-        say(std::string("  under Wine ") + wine() + ": the desktop below is a stand-in's, not Windows'");
+    if (const char* wine = wineVersion()) say(std::string("  under Wine ") + wine + ": the desktop below is a stand-in's, not Windows'");
 }
 
 void primaryDisplay() {
@@ -213,6 +224,75 @@ bool onWall(HWND garden) {
     return parent && parent != GetDesktopWindow() && isShell(GetAncestor(garden, GA_ROOT));
 }
 
+// Why the garden is not where it belongs, right behind the icons; empty when
+// it is. Since 24H2: a child of Progman right below the icon view, layered
+// and opaque. Before: in a top-level WorkerW below the one holding the icons.
+std::string misplacement(HWND garden) {
+    HWND parent = GetAncestor(garden, GA_PARENT);
+    if (!parent || parent == GetDesktopWindow()) return "a top-level window";
+    std::string in = "in \"" + utf8(classOf(parent)) + "\"";
+    if (GetAncestor(parent, GA_PARENT) != GetDesktopWindow()) return in + ", which is not a top-level window";
+    if (classOf(parent) == L"Progman") {
+        std::vector<HWND> siblings = childrenOf(parent);
+        auto me = std::find(siblings.begin(), siblings.end(), garden);
+        if (me == siblings.begin() || classOf(*(me - 1)) != L"SHELLDLL_DefView") return in + ", not directly below SHELLDLL_DefView";
+        BYTE alpha = 0;
+        DWORD how = 0;
+        if (!(GetWindowLongPtrW(garden, GWL_EXSTYLE) & WS_EX_LAYERED)) return in + ", not layered";
+        if (!GetLayeredWindowAttributes(garden, nullptr, &alpha, &how) || !(how & LWA_ALPHA) || alpha != 255)
+            return in + formatted(", layered without alpha 255 (alpha %u%s)", alpha, how & LWA_ALPHA ? "" : " not set");
+        return "";
+    }
+    if (classOf(parent) == L"WorkerW") {
+        std::vector<HWND> tops = topLevel();
+        auto holder = std::find_if(tops.begin(), tops.end(), [](HWND top) { return FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr); });
+        if (holder == tops.end()) return in + ", and no top-level window holds SHELLDLL_DefView";
+        if (parent == *holder) return in + ", the one that holds SHELLDLL_DefView";
+        if (std::find(holder, tops.end(), parent) == tops.end()) return in + ", above the window that holds SHELLDLL_DefView";
+        return "";
+    }
+    return in + ", neither Progman nor a WorkerW";
+}
+
+bool inPlace(HWND garden) { return garden && IsWindowVisible(garden) && onWall(garden) && misplacement(garden).empty(); }
+
+DWORD processOf(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+// A process's integrity level and whether it runs elevated, as its token says.
+std::string integrity(DWORD process) {
+    std::string text = formatted("process %lu ", process);
+    HANDLE opened = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    HANDLE token = nullptr;
+    if (!opened || !OpenProcessToken(opened, TOKEN_QUERY, &token)) {
+        DWORD error = GetLastError();
+        if (opened) CloseHandle(opened);
+        return text + formatted("unknown (error %lu)", error);
+    }
+    alignas(TOKEN_MANDATORY_LABEL) BYTE buffer[256];
+    DWORD size = 0;
+    TOKEN_ELEVATION elevation{};
+    if (GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof buffer, &size)) {
+        PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+        DWORD level = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+        text += level >= SECURITY_MANDATORY_SYSTEM_RID ? "system"
+                : level >= SECURITY_MANDATORY_HIGH_RID ? "high"
+                : level >= SECURITY_MANDATORY_MEDIUM_RID ? "medium"
+                : level >= SECURITY_MANDATORY_LOW_RID ? "low" : "untrusted";
+        text += formatted(" (0x%lx)", level);
+    } else {
+        text += formatted("level unknown (error %lu)", GetLastError());
+    }
+    if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
+        text += elevation.TokenIsElevated ? ", elevated" : ", not elevated";
+    CloseHandle(token);
+    CloseHandle(opened);
+    return text;
+}
+
 fs::path programFolder(HWND garden) {
     DWORD process = 0;
     GetWindowThreadProcessId(garden, &process);
@@ -227,6 +307,7 @@ fs::path programFolder(HWND garden) {
 }
 
 void gardenReport(HWND garden) {
+    if (!garden) return say("Garden: no window of class \"" + utf8(gardenClass) + "\" titled \"" + utf8(gardenTitle) + "\"");
     say("Garden: " + describe(garden));
     std::string chain = "  parent chain:";
     for (HWND up = GetAncestor(garden, GA_PARENT); up && up != GetDesktopWindow(); up = GetAncestor(up, GA_PARENT))
@@ -271,6 +352,13 @@ void gardenReport(HWND garden) {
     }, reinterpret_cast<LPARAM>(&walk));
     if (!walk.count) say("    none");
     say(std::string("  mode: ") + (onWall(garden) ? "on the wall" : GetAncestor(garden, GA_PARENT) == GetDesktopWindow() ? "window mode" : "inside another window"));
+    std::string wrong = misplacement(garden);
+    say("  placement: " + (!onWall(garden) ? std::string("not on the wall") : wrong.empty() ? "in its place behind the icons" : "misplaced: " + wrong));
+    // A person's programs run at the shell's level; a step of a hosted
+    // runner starts them elevated unless it goes through the shell.
+    say("  integrity: the garden's " + integrity(processOf(garden)));
+    HWND progman = FindWindowW(L"Progman", nullptr);
+    say("  integrity: the shell's (Progman's) " + (progman ? integrity(processOf(progman)) : std::string("none, no Progman")));
 }
 
 // The runtime the loader beside the program would use, or the one the
@@ -411,43 +499,63 @@ bool alike(COLORREF a, COLORREF b) {
     return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) && close(GetBValue(a), GetBValue(b));
 }
 
-template <class Test>
-int share(const Shot& shot, Test test) {
-    std::vector<POINT> points = samplePoints();
-    if (shot.pixels.empty()) return 0;
-    auto hits = std::count_if(points.begin(), points.end(), [&](POINT p) { return test(shot.at(p)); });
-    return static_cast<int>(hits * 100 / static_cast<long long>(points.size()));
-}
-
 bool cloaked(HWND window) {
     DWORD value = 0;
     return SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &value, sizeof value)) && value;
 }
 
-// The share of the sample points under a visible window above the garden's
-// place (the desktop's own windows aside), and the window that covers most.
-int coveredShare(HWND garden, std::string& by) {
+// The sample points that a visible window above the garden's place covers,
+// and those windows, most points first. The desktop's own windows and those
+// of the garden's process (which draw the garden, if any) do not count.
+struct Cover {
+    std::vector<bool> under;  // by sample point
+    size_t count = 0;
+    std::vector<std::pair<size_t, std::string>> by;
+
+    size_t open() const { return under.size() - count; }
+    std::string names() const {
+        std::string text;
+        for (auto& [points, name] : by) text += (text.empty() ? "" : ", ") + name + formatted(" (%zu points)", points);
+        return text;
+    }
+};
+
+Cover coverOf(HWND garden) {
     HWND root = GetAncestor(garden, GA_ROOT);
+    DWORD own = processOf(garden);
     std::vector<POINT> points = samplePoints();
-    size_t most = 0, covered = 0;
-    std::vector<bool> under(points.size());
+    Cover cover{std::vector<bool>(points.size()), 0, {}};
     for (HWND top : topLevel()) {
         if (top == root) break;
-        if (!IsWindowVisible(top) || IsIconic(top) || isShell(top) || cloaked(top)) continue;
+        if (!IsWindowVisible(top) || IsIconic(top) || isShell(top) || cloaked(top) || processOf(top) == own) continue;
         RECT r = rectOf(top);
         size_t mine = 0;
         for (size_t i = 0; i < points.size(); ++i)
-            if (PtInRect(&r, points[i]) && !under[i]) under[i] = true, ++mine, ++covered;
-        if (mine > most) most = mine, by = handle(top) + " \"" + utf8(classOf(top)) + "\" \"" + utf8(titleOf(top)) + "\"";
+            if (PtInRect(&r, points[i]) && !cover.under[i]) cover.under[i] = true, ++mine;
+        cover.count += mine;
+        if (mine) cover.by.push_back({mine, handle(top) + " \"" + utf8(classOf(top)) + "\" \"" + utf8(titleOf(top)) + "\""});
     }
-    return static_cast<int>(covered * 100 / points.size());
+    std::stable_sort(cover.by.begin(), cover.by.end(), [](auto& a, auto& b) { return a.first > b.first; });
+    return cover;
 }
 
-// Waits for the garden on the wall, shown; true once it is there.
-bool waitForWall(HWND& garden, std::chrono::steady_clock::time_point until) {
+// The share, in percent, of the points in sight (no other window covers
+// them) whose colour passes the test.
+template <class Test>
+int share(const Shot& shot, const Cover& cover, Test test) {
+    std::vector<POINT> points = samplePoints();
+    if (shot.pixels.empty() || !cover.open()) return 0;
+    size_t hits = 0;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (!cover.under[i] && test(shot.at(points[i]))) ++hits;
+    return static_cast<int>(hits * 100 / cover.open());
+}
+
+// Waits for the garden in its place on the wall, shown; true once it is there.
+bool waitForPlace(HWND& garden, std::chrono::steady_clock::time_point until) {
     for (;;) {
         garden = findGarden();
-        if (garden && onWall(garden) && IsWindowVisible(garden)) return true;
+        if (inPlace(garden)) return true;
         if (std::chrono::steady_clock::now() >= until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
@@ -457,13 +565,17 @@ bool waitForWall(HWND& garden, std::chrono::steady_clock::time_point until) {
 // than with the garden hidden.
 constexpr int seenShare = 40, seenLead = 25;
 
+// The exit codes: seen (or in the mode asked for), not, could not run, and
+// too little of the screen in sight to judge.
+enum Outcome : int { seen = 0, missed = 1, failed = 2, unjudged = 3 };
+
 // The verdict; writes the screenshots.
-bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_point until) {
-    auto notSeen = [](const std::string& why) { return say("Verdict: not seen: " + why), false; };
+Outcome judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_point until) {
+    auto notSeen = [](const std::string& why) { return say("Verdict: not seen: " + why), missed; };
     Shot shot = capture();
-    auto finish = [&](bool seen) {
+    auto finish = [&](Outcome outcome) {
         say(savePng(shot, out / L"screen.png") ? "Screenshot: screen.png" : "Screenshot: could not be saved");
-        return seen;
+        return outcome;
     };
     if (!garden) return finish(notSeen("no garden window"));
     fs::path folder = programFolder(garden);
@@ -472,20 +584,30 @@ bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_poi
     else say("Ground colour: unknown (no body background in " + utf8((folder / L"site\\garden\\style.css").wstring()) + ")");
     if (!onWall(garden)) return finish(notSeen(IsWindowVisible(garden) ? "window mode: the garden is an ordinary window, not on the wall" : "hidden, and not on the wall"));
     if (!IsWindowVisible(garden)) return finish(notSeen("hidden"));
+    // Whatever its pixels show: a garden above the icons hides them.
+    std::string wrong = misplacement(garden);
+    if (!wrong.empty()) return finish(notSeen("misplaced: " + wrong));
 
     auto isGround = [&](COLORREF c) { return ground && alike(c, *ground); };
+    Cover cover = coverOf(garden);
+    size_t points = cover.under.size();
     // The page may still be drawing its first frame.
-    while (share(shot, isGround) < seenShare && std::chrono::steady_clock::now() < until) {
+    while (cover.open() * 3 >= points && share(shot, cover, isGround) < seenShare && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         shot = capture();
+        cover = coverOf(garden);
     }
-    std::string coverer;
-    int covered = coveredShare(garden, coverer);
-    int shown = share(shot, isGround);
-    int black = share(shot, [](COLORREF c) { return GetRValue(c) < 24 && GetGValue(c) < 24 && GetBValue(c) < 24; });
-    int white = share(shot, [](COLORREF c) { return GetRValue(c) > 232 && GetGValue(c) > 232 && GetBValue(c) > 232; });
-    say(formatted("Sample: %zu points, x 12-96%%, y 6-88%% of the primary display", samplePoints().size()));
-    say(formatted("  with the garden shown: %d%% ground colour, %d%% black, %d%% white; %d%% under other windows", shown, black, white, covered));
+    say(formatted("Sample: %zu points, x 12-96%%, y 6-88%% of the primary display; %zu in sight, %zu under other windows", points,
+                  cover.open(), cover.count));
+    if (cover.count) say("  covered by: " + cover.names());
+    if (cover.open() * 3 < points) {
+        say("Verdict: not judged: covered by " + cover.names());
+        return finish(unjudged);
+    }
+    int shown = share(shot, cover, isGround);
+    int black = share(shot, cover, [](COLORREF c) { return GetRValue(c) < 24 && GetGValue(c) < 24 && GetBValue(c) < 24; });
+    int white = share(shot, cover, [](COLORREF c) { return GetRValue(c) > 232 && GetGValue(c) > 232 && GetBValue(c) > 232; });
+    say(formatted("  in sight with the garden shown: %d%% ground colour, %d%% black, %d%% white", shown, black, white));
 
     // The comparison: the same desktop without the garden.
     ShowWindow(garden, SW_HIDE);
@@ -493,21 +615,120 @@ bool judge(HWND garden, const fs::path& out, std::chrono::steady_clock::time_poi
     Shot bare = capture();
     ShowWindow(garden, SW_SHOWNOACTIVATE);
     bool back = IsWindowVisible(garden);
-    int without = share(bare, isGround);
-    say(formatted("  with the garden hidden: %d%% ground colour (shown again: %s)", without, back ? "yes" : "NO"));
+    int without = share(bare, cover, isGround);
+    say(formatted("  in sight with the garden hidden: %d%% ground colour (shown again: %s)", without, back ? "yes" : "NO"));
     say(savePng(bare, out / L"screen-hidden.png") ? "Comparison: screen-hidden.png" : "Comparison: could not be saved");
 
-    // The pixels decide; what lies above the garden only explains.
     if (ground && shown >= seenShare && shown - without >= seenLead) {
         say("Verdict: seen");
-        return finish(true);
+        return finish(seen);
     }
-    if (covered >= 50) return finish(notSeen("covered by " + coverer));
     if (black >= 80) return finish(notSeen("black"));
     if (white >= 80) return finish(notSeen("white"));
     if (!ground) return finish(notSeen("the page's ground colour is unknown"));
-    if (shown < seenShare) return finish(notSeen(formatted("only %d%% of the points show the ground colour", shown)));
+    if (shown < seenShare) return finish(notSeen(formatted("only %d%% of the points in sight show the ground colour", shown)));
     return finish(notSeen(formatted("the desktop shows the ground colour without the garden too (%d%%)", without)));
+}
+
+// ---- the tray and the modes ----
+
+template <class Ready>
+bool waitFor(Ready ready, std::chrono::steady_clock::time_point until) {
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+auto after(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+
+// The visible pop-up menu of this thread, if it shows one.
+HWND menuOf(DWORD thread) {
+    for (HWND top : topLevel())
+        if (classOf(top) == L"#32768" && IsWindowVisible(top) && GetWindowThreadProcessId(top, nullptr) == thread) return top;
+    return nullptr;
+}
+
+// The texts of the items the keyboard can reach in a menu window (separators
+// are skipped), or none where the menu cannot be read from here.
+std::optional<std::vector<std::wstring>> menuTexts(HWND window) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, 0x01E1 /* MN_GETHMENU */, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer) || !answer) return std::nullopt;
+    auto menu = reinterpret_cast<HMENU>(answer);
+    int count = GetMenuItemCount(menu);
+    if (count <= 0) return std::nullopt;
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[128] = L"";
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = 128;
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) return std::nullopt;
+        if (!(info.fType & MFT_SEPARATOR)) texts.push_back(text);
+    }
+    return texts;
+}
+
+void press(HWND window, WPARAM key) {
+    PostMessageW(window, WM_KEYDOWN, key, 0);
+    PostMessageW(window, WM_KEYUP, key, 0xC0000000);
+}
+
+// Opens the program's tray menu as a click on its icon does and chooses the
+// item with this text by the keyboard, as a person may; true once the menu
+// has closed on it.
+bool chooseFromTray(const std::wstring& text) {
+    HWND menuOwner = FindWindowW(gardenClass, ownerTitle);
+    if (!menuOwner) return say("Tray: no window of class \"" + utf8(gardenClass) + "\" titled \"" + utf8(ownerTitle) + "\""), false;
+    DWORD process = 0, thread = GetWindowThreadProcessId(menuOwner, &process);
+    // The shell lets a program whose icon was clicked take the foreground.
+    AllowSetForegroundWindow(process);
+    PostMessageW(menuOwner, trayMessage, 0, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    if (!waitFor([&] { return (menu = menuOf(thread)) != nullptr; }, after(10000)))
+        return say("Tray: no menu of the program's showed within 10 s"), false;
+    std::optional<std::vector<std::wstring>> texts = menuTexts(menu);
+    if (!texts && wineVersion()) {
+        // Wine keeps a menu's items in the process that made it.
+        texts.emplace(std::begin(trayTexts), std::end(trayTexts));
+        say("Tray: the menu cannot be read from another process under Wine; its items are taken from the program's own list");
+    }
+    if (!texts) {
+        press(menu, VK_ESCAPE);
+        return say(formatted("Tray: the menu could not be read (error %lu)", GetLastError())), false;
+    }
+    std::string listed;
+    for (auto& item : *texts) listed += (listed.empty() ? "\"" : ", \"") + utf8(item) + "\"";
+    auto found = std::find(texts->begin(), texts->end(), text);
+    if (found == texts->end()) {
+        press(menu, VK_ESCAPE);
+        return say("Tray: no item \"" + utf8(text) + "\" among " + listed), false;
+    }
+    auto index = found - texts->begin();
+    for (auto i = index; i >= 0; --i) press(menu, VK_DOWN);
+    press(menu, VK_RETURN);
+    if (!waitFor([&] { return !IsWindow(menu) || !IsWindowVisible(menu); }, after(5000))) {
+        press(menu, VK_ESCAPE);
+        return say("Tray: the menu stayed open after choosing \"" + utf8(text) + "\""), false;
+    }
+    say(formatted("Tray: chose \"%s\", item %lld of ", utf8(text).c_str(), static_cast<long long>(index + 1)) + listed);
+    return true;
+}
+
+// What the garden is now: "wall" (in its place behind the icons), "window"
+// (a top-level window in front), or what else.
+std::string modeOf(HWND garden) {
+    if (!garden) return "no garden window";
+    if (!IsWindowVisible(garden)) return "hidden";
+    if (inPlace(garden)) return "wall";
+    if (onWall(garden)) return "on the wall, misplaced: " + misplacement(garden);
+    if (GetAncestor(garden, GA_PARENT) != GetDesktopWindow()) return "inside another window";
+    HWND front = GetForegroundWindow();
+    if (front == garden) return "window";
+    return "a top-level window, not in front: the foreground window is " + (front ? describe(front) : std::string("none"));
 }
 
 void print(const std::string& text) {
@@ -528,14 +749,18 @@ void print(const std::string& text) {
 int wmain(int argc, wchar_t** argv) {
     int wait = 0;
     fs::path out = L"desktop-check";
+    std::wstring choice, mode;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         if (arg == L"--wait" && i + 1 < argc) wait = _wtoi(argv[++i]);
         else if (arg == L"--out" && i + 1 < argc) out = argv[++i];
-        else {
-            print("usage: desktop-check.exe [--wait SECONDS] [--out FOLDER]\n");
-            return 2;
-        }
+        else if (arg == L"--choose" && i + 1 < argc) choice = argv[++i];
+        else if (arg == L"--mode" && i + 1 < argc) mode = argv[++i];
+        else mode = L"?";
+    }
+    if (!mode.empty() && mode != L"wall" && mode != L"window") {
+        print("usage: desktop-check.exe [--wait SECONDS] [--out FOLDER] [--choose TRAY-ITEM] [--mode wall|window]\n");
+        return failed;
     }
     // Physical pixels, as the program itself sees them.
     if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
@@ -543,21 +768,36 @@ int wmain(int argc, wchar_t** argv) {
     std::error_code error;
     fs::create_directories(out, error);
 
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
-    HWND garden = nullptr;
-    bool waited = waitForWall(garden, until);
     say("desktop-check");
     windowsVersion();
     primaryDisplay();
-    desktopLayout();
-    if (wait) say(formatted("Waited up to %d s for the garden on the wall: %s", wait, waited ? "there" : "not there"));
-    if (garden) gardenReport(garden);
-    else say("Garden: no window of class \"" + utf8(gardenClass) + "\" titled \"" + utf8(gardenTitle) + "\"");
-    runtimeVersion(garden ? programFolder(garden) : fs::path());
-    bool seen = judge(garden, out, until);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+    HWND garden = nullptr;
+    Outcome outcome = seen;
+    if (!choice.empty() || !mode.empty()) {
+        // A step of the tray's, and the mode it leads to.
+        if (!choice.empty() && !chooseFromTray(choice)) outcome = failed;
+        std::string now;
+        if (outcome == seen && !mode.empty()) {
+            bool reached = waitFor([&] { return (now = modeOf(garden = findGarden())) == utf8(mode); }, until);
+            say("Mode: " + utf8(mode) + (reached ? ", as asked" : formatted(" asked, not reached in %d s: ", wait) + now));
+            if (!reached) outcome = missed;
+        }
+        garden = findGarden();
+        desktopLayout();
+        gardenReport(garden);
+        say(savePng(capture(), out / L"screen.png") ? "Screenshot: screen.png" : "Screenshot: could not be saved");
+    } else {
+        bool waited = waitForPlace(garden, until);
+        desktopLayout();
+        if (wait) say(formatted("Waited up to %d s for the garden in its place on the wall: %s", wait, waited ? "there" : "not there"));
+        gardenReport(garden);
+        runtimeVersion(garden ? programFolder(garden) : fs::path());
+        outcome = judge(garden, out, until);
+    }
 
     std::ofstream(out / L"report.txt", std::ios::binary) << report;
     print(report);
     CoUninitialize();
-    return seen ? 0 : 1;
+    return outcome;
 }

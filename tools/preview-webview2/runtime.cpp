@@ -39,7 +39,7 @@ slots::Vtables vtables;
 enum Role { NavigationStarting, MessageReceived, ProcessFailed, NewWindow };
 
 struct Object {
-    explicit Object(Kind kind) : vtbl(vtables[kind]), kind(kind) {}
+    explicit Object(Kind of) : vtbl(vtables[of]), kind(of) {}
     void** vtbl;
     Kind kind;
     LONG refs = 1;
