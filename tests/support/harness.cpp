@@ -256,6 +256,20 @@ fs::path userDataFolder() {
     return folder;
 }
 
+FolderMoved::FolderMoved(const wchar_t* folder, const std::wstring& to) : name(folder) {
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
+                  KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    DWORD size = sizeof old;
+    had = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
+    RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(to.c_str()), static_cast<DWORD>((to.size() + 1) * sizeof(wchar_t)));
+}
+
+FolderMoved::~FolderMoved() {
+    if (had) RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(old), static_cast<DWORD>((wcslen(old) + 1) * sizeof(wchar_t)));
+    else RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
 App::App(SiteKind site, const wchar_t* failure, bool start) : failure(failure ? failure : L"") {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
