@@ -27,6 +27,8 @@ namespace fs = std::filesystem;
 
 // Places the garden once more after a burst of display changes.
 constexpr UINT_PTR settleTimer = 1;
+// Asks for the tray icon again while the shell refuses it.
+constexpr UINT_PTR trayTimer = 2;
 
 // The site folder is served under this name; ".example" is reserved, so it can
 // never be a real host, and unlike ".local" it costs no name lookup.
@@ -87,6 +89,8 @@ bool reused;
 fs::path profile;
 enum Why { starting, updating, mending } why;
 HPOWERNOTIFY display;
+// Times the tray icon has been asked for again since the shell first refused it.
+int trayTries;
 
 void rest();
 void startEnvironment(Why reason);
@@ -580,6 +584,18 @@ void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DW
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }
 
+// Shows the tray icon, the only way to the menu and to quit. At sign-in the
+// shell may still be too busy to take it, and no "TaskbarCreated" follows, as
+// the taskbar is there already: the icon is asked for again 2 s later, 15
+// times at most, by a one-shot timer that exists only while it is missing.
+// One that is there already is only updated.
+void showIcon(bool again) {
+    KillTimer(owner, trayTimer);
+    trayTries = again ? trayTries + 1 : 0;
+    if (Shell_NotifyIconW(NIM_ADD, &icon) || Shell_NotifyIconW(NIM_MODIFY, &icon)) return;
+    if (trayTries < 15) SetTimer(owner, trayTimer, 2000, nullptr);
+}
+
 void trayMenu() {
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, plantItem, L"种下今天");
@@ -604,7 +620,7 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // A restarted shell has forgotten our icon and our place behind its icons,
     // and may have taken the garden with it (position makes it again).
     if (taskbarReady && message == taskbarReady && window == owner) {
-        Shell_NotifyIconW(NIM_ADD, &icon);
+        showIcon(false);
         if (onWall) position(true);
         return 0;
     }
@@ -665,9 +681,12 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_TIMER:
-        if (window != owner || wParam != settleTimer) break;
-        KillTimer(owner, settleTimer);
-        if (onWall) position(true);
+        if (window != owner) break;
+        if (wParam == trayTimer) showIcon(true);
+        if (wParam == settleTimer) {
+            KillTimer(owner, settleTimer);
+            if (onWall) position(true);
+        }
         return 0;
     case trayMessage:
         if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) trayMenu();
@@ -718,7 +737,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     icon.uCallbackMessage = trayMessage;
     icon.hIcon = type.hIcon;
     lstrcpyW(icon.szTip, L"Verdalune · 种下今天");
-    Shell_NotifyIconW(NIM_ADD, &icon);
+    showIcon(false);
     taskbarReady = RegisterWindowMessageW(L"TaskbarCreated");
 
     PWSTR local = nullptr;

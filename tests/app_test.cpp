@@ -165,6 +165,30 @@ TEST_CASE("a restarted taskbar gets the icon back") {
     CHECK(shell.asked == 0);
 }
 
+TEST_CASE("a taskbar that refuses the icon at sign-in has it within 10 s and no timer is left") {
+    BoxWatch boxes;
+    Shell shell(Shell::win11);
+    shell.refuse = 3;
+    ULONGLONG started = GetTickCount64();
+    App app;
+    REQUIRE(shell.waitNotes(1, 10000));
+    ULONGLONG took = GetTickCount64() - started;
+    MESSAGE("the icon after ", took, " ms");
+    CHECK(shell.refuse == 0);
+    CHECK(shell.notes()[0].action == DWORD(NIM_ADD));
+    // Asked again 2 s after each refusal, not in a loop.
+    CHECK(took >= 5500);
+    std::string pid = linuxProcess(app.folder);
+    REQUIRE_FALSE(pid.empty());
+    auto before = schedule(pid);
+    Sleep(2500);
+    auto after = schedule(pid);
+    CHECK(after.second == before.second);
+    CHECK(shell.notes().size() == 1);
+    CHECK(boxes.boxes().empty());
+    CHECK(app.running());
+}
+
 TEST_CASE("no local application data folder ends with 1 and says nothing") {
     Shell shell(Shell::win11);
     FolderMoved moved(L"Local AppData", L"C:\\verdalune-nowhere\\missing");

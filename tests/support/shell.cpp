@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cwchar>
 #include <string_view>
@@ -217,6 +218,15 @@ LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARA
                 record.iconPixels.assign(bits, bits + colour);
             }
             std::lock_guard hold(shell->lock);
+            auto& icons = shell->icons;
+            auto known = std::find(icons.begin(), icons.end(), std::pair(record.window, record.id));
+            if (record.action == NIM_ADD && shell->refuse > 0) {
+                --shell->refuse;
+                return FALSE;
+            }
+            if (record.action == NIM_MODIFY && known == icons.end()) return FALSE;
+            if (record.action == NIM_ADD && known == icons.end()) icons.emplace_back(record.window, record.id);
+            if (record.action == NIM_DELETE && known != icons.end()) icons.erase(known);
             shell->seen.push_back(std::move(record));
         }
         return TRUE;
