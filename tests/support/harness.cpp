@@ -399,6 +399,16 @@ std::string linuxProcess(const std::filesystem::path& folder) {
     return pid;
 }
 
+size_t threadsOf(const std::string& pid) {
+    size_t count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(("Z:\\proc\\" + pid + "\\task\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        count += isdigit(static_cast<unsigned char>(found.cFileName[0])) != 0;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return count;
+}
+
 // CPU time (ns) and times scheduled, summed over the process's threads.
 std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid) {
     unsigned long long cpu = 0, runs = 0;

@@ -145,6 +145,8 @@ std::string linuxFile(const std::string& path);
 std::string linuxProcess(const std::filesystem::path& folder);
 // CPU time (ns) and times scheduled, summed over the Linux process's threads.
 std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid);
+// How many threads the Linux process has.
+size_t threadsOf(const std::string& pid);
 
 // The items of a menu open in this process (Wine cannot read another
 // process's menu texts).
