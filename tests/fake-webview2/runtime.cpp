@@ -212,11 +212,11 @@ bool readFile(const std::wstring& path, std::string& bytes) {
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size{};
     DWORD got = 0;
-    bool read = GetFileSizeEx(file, &size) && size.QuadPart < (1 << 30);
-    if (read) bytes.resize(static_cast<size_t>(size.QuadPart));
-    read = read && ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
+    bool whole = GetFileSizeEx(file, &size) && size.QuadPart < (1 << 30);
+    if (whole) bytes.resize(static_cast<size_t>(size.QuadPart));
+    whole = whole && ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
     CloseHandle(file);
-    return read;
+    return whole;
 }
 
 LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
