@@ -24,6 +24,8 @@ constexpr UINT trayMessage = WM_APP + 1;
 constexpr UINT lostMessage = WM_APP + 2;
 // Posted to the owner window to move the garden to a newer runtime.
 constexpr UINT renewMessage = WM_APP + 3;
+// Posted to the owner window once the page's backup has been written, or has failed.
+constexpr UINT savedMessage = WM_APP + 4;
 // Asks Progman to put a worker window behind the desktop icons.
 constexpr UINT spawnWorker = 0x052C;
 // The tray menu's items, top to bottom, and their texts in that order.

@@ -11,6 +11,9 @@
 #include <wtsapi32.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -27,6 +30,8 @@ namespace fs = std::filesystem;
 
 // Places the garden once more after a burst of display changes.
 constexpr UINT_PTR settleTimer = 1;
+// Asks for the tray icon again while the shell refuses it.
+constexpr UINT_PTR trayTimer = 2;
 
 // The site folder is served under this name; ".example" is reserved, so it can
 // never be a real host, and unlike ".local" it costs no name lookup.
@@ -43,6 +48,16 @@ constexpr const wchar_t* cannotStart = L"无法启动花园显示窗口。";
 constexpr const wchar_t* cannotCreate = L"无法创建桌面窗口。";
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the full x64 size");
+
+// The page's automatic backups go to the person's Documents folder, which the
+// system may carry to their cloud storage: a garden that outlives the computer.
+constexpr const wchar_t* backupFolder = L"情绪花园备份";
+// Each copy is this, the local date as YYYY-MM-DD, and ".json".
+constexpr std::wstring_view copyPrefix = L"情绪花园自动备份-";
+constexpr std::wstring_view backupWord = L"backup:";
+// The largest backup the page reads back, in bytes of UTF-8.
+constexpr size_t backupLimit = 32 * 1024 * 1024;
+constexpr size_t copiesKept = 8;
 
 // The power setting that says whether the session's display is on.
 constexpr GUID displayStatus{0x2b84c20e, 0xad23, 0x4ddf, {0x93, 0xdb, 0x05, 0xff, 0xbd, 0x7e, 0xfc, 0xa5}};
@@ -87,6 +102,22 @@ bool reused;
 fs::path profile;
 enum Why { starting, updating, mending } why;
 HPOWERNOTIFY display;
+// Times the tray icon has been asked for again since the shell first refused it.
+int trayTries;
+// Web views made so far: an answer goes only to the page that asked.
+int made;
+
+// A copy of the garden on its way to the Documents folder, written on a
+// thread of its own that ends with it, so that the wall never waits for the
+// disk and no thread is left once it is done.
+struct Copy {
+    std::string text;     // UTF-8, as it goes into the file
+    int view = 0;         // the web view that asked
+    std::wstring answer;  // what that page is told
+    std::atomic<bool> done{false};
+};
+// The copy being written: one at a time.
+std::shared_ptr<Copy> copying;
 
 void rest();
 void startEnvironment(Why reason);
@@ -310,6 +341,140 @@ void command(const wchar_t* word) {
     web->ExecuteScript(script.c_str(), nullptr);
 }
 
+// What the page is told when a copy could not be kept: the step that failed
+// and the system's error number. The page puts it in words.
+std::wstring failed(const wchar_t* step, DWORD error) {
+    return L"backup-failed:" + std::wstring(step) + L' ' + std::to_wstring(error);
+}
+
+// Exactly the name of an automatic copy: the prefix, a date, ".json".
+bool isCopy(std::wstring_view name) {
+    constexpr std::wstring_view suffix = L".json";
+    if (name.size() != copyPrefix.size() + 10 + suffix.size() || !name.starts_with(copyPrefix) || !name.ends_with(suffix))
+        return false;
+    for (size_t i = 0; i < 10; ++i) {
+        wchar_t c = name[copyPrefix.size() + i];
+        bool dash = i == 4 || i == 7;
+        if (dash ? c != L'-' : (c < L'0' || c > L'9')) return false;
+    }
+    return true;
+}
+
+// Keeps the newest automatic copies, `kept` (the one just written) among
+// them whatever its date; every other file in the folder stays as it is.
+void prune(const fs::path& folder, const std::wstring& kept) {
+    std::vector<std::wstring> older;
+    WIN32_FIND_DATAW found;
+    std::wstring pattern = (folder / copyPrefix).wstring() + L"*.json";
+    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isCopy(found.cFileName) && found.cFileName != kept)
+            older.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    // Their names sort as their dates.
+    std::sort(older.begin(), older.end());
+    size_t excess = older.size() + 1 > copiesKept ? older.size() + 1 - copiesKept : 0;
+    for (size_t i = 0; i < excess; ++i) DeleteFileW((folder / older[i]).c_str());
+}
+
+// Writes a copy under today's name in the backup folder, and says how it went.
+// The text goes to a temporary file beside it first, flushed to the disk, and
+// only then takes the real name in one step: a crash or a full disk never
+// leaves half a copy under it.
+std::wstring save(const std::string& text) {
+    PWSTR documents = nullptr;
+    HRESULT result = SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents);
+    fs::path folder = SUCCEEDED(result) ? fs::path(documents) / backupFolder : fs::path();
+    CoTaskMemFree(documents);
+    if (FAILED(result)) return failed(L"documents", static_cast<DWORD>(HRESULT_CODE(result)));
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return failed(L"folder", GetLastError());
+    SYSTEMTIME today{};
+    GetLocalTime(&today);
+    wchar_t date[32];
+    swprintf(date, 32, L"%04u-%02u-%02u.json", unsigned{today.wYear}, unsigned{today.wMonth}, unsigned{today.wDay});
+    std::wstring name = std::wstring(copyPrefix) + date;
+    // One name for every write, so that one a crash cut short is replaced by the next.
+    fs::path temporary = folder / L"情绪花园自动备份.tmp";
+    fs::path path = folder / name;
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed(L"create", GetLastError());
+    const wchar_t* step = nullptr;
+    DWORD written = 0;
+    if (!WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written != text.size()) step = L"write";
+    else if (!FlushFileBuffers(file)) step = L"flush";
+    DWORD error = GetLastError();
+    if (!CloseHandle(file) && !step) {
+        step = L"close";
+        error = GetLastError();
+    }
+    if (!step && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        step = L"move";
+        error = GetLastError();
+    }
+    if (step) {
+        DeleteFileW(temporary.c_str());
+        return failed(step, error);
+    }
+    prune(folder, name);
+    return L"backup-saved:" + path.wstring();
+}
+
+// The writer's thread: it hands the answer to the owner window and ends.
+DWORD WINAPI writeCopy(void* context) {
+    std::unique_ptr<std::shared_ptr<Copy>> held(static_cast<std::shared_ptr<Copy>*>(context));
+    Copy& copy = **held;
+    copy.answer = save(copy.text);
+    std::string().swap(copy.text);
+    copy.done = true;
+    PostMessageW(owner, savedMessage, 0, 0);
+    return 0;
+}
+
+// The page asks for an automatic copy: "backup:" and the text of a backup
+// file. Only the site's own page may ask, and only for a text that the page
+// could read back; anything else is ignored, as any unknown message is. One
+// copy is written at a time: the page asks again at its next start or
+// planting, and a queue would only hold a second, older garden.
+void backUp(ICoreWebView2WebMessageReceivedEventArgs* args, std::wstring_view json) {
+    LPWSTR source = nullptr;
+    bool ours = SUCCEEDED(args->get_Source(&source)) && source && std::wstring_view(source).starts_with(allowedPrefix);
+    CoTaskMemFree(source);
+    // A code unit is at least one byte of UTF-8, and at most three.
+    if (!ours || !json.starts_with(L'{') || json.size() > backupLimit) return;
+    auto copy = std::make_shared<Copy>();
+    copy->view = made;
+    // In one pass: a text over the limit fails to convert, as does one that
+    // is not whole (half of a surrogate pair).
+    copy->text.resize(std::min(json.size() * 3, backupLimit));
+    int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, json.data(), static_cast<int>(json.size()), copy->text.data(),
+                                   static_cast<int>(copy->text.size()), nullptr, nullptr);
+    if (size <= 0) return;
+    if (copying) {
+        web->PostWebMessageAsString(L"backup-failed:busy");
+        return;
+    }
+    copy->text.resize(static_cast<size_t>(size));
+    copying = std::move(copy);
+    auto* held = new std::shared_ptr<Copy>(copying);
+    if (HANDLE thread = CreateThread(nullptr, 0, writeCopy, held, 0, nullptr)) {
+        CloseHandle(thread);
+        return;
+    }
+    web->PostWebMessageAsString(failed(L"thread", GetLastError()).c_str());
+    delete held;
+    copying.reset();
+}
+
+// The writer is done: its answer goes to the page that asked, if that page is
+// still there. A page made since asks again by itself.
+void saved() {
+    if (!copying || !copying->done) return;
+    if (web && copying->view == made) web->PostWebMessageAsString(copying->answer.c_str());
+    copying.reset();
+}
+
 HRESULT onMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
     // A page that speaks is alive: its garden has come back.
     rebuilds = 0;
@@ -318,7 +483,8 @@ HRESULT onMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args
     if (FAILED(args->TryGetWebMessageAsString(&text))) return S_OK;
     std::wstring message = text ? text : L"";
     CoTaskMemFree(text);
-    if (message == L"showEditor") position(false);
+    if (message.starts_with(backupWord)) backUp(args, std::wstring_view(message).substr(backupWord.size()));
+    else if (message == L"showEditor") position(false);
     else if (message == L"showWall") {
         position(true);
         // A page made while nobody can see it (a new runtime) rests at once.
@@ -393,6 +559,7 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
         fail(cannotStart);
         return S_OK;
     }
+    ++made;
     auto web3 = query<ICoreWebView2_3>(web);
     if (!web3 || FAILED(web3->SetVirtualHostNameToFolderMapping(hostName, site.c_str(), COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY_CORS))) {
         fail(L"请更新 Microsoft Edge WebView2 Runtime。");
@@ -580,6 +747,18 @@ void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DW
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }
 
+// Shows the tray icon, the only way to the menu and to quit. At sign-in the
+// shell may still be too busy to take it, and no "TaskbarCreated" follows, as
+// the taskbar is there already: the icon is asked for again 2 s later, 15
+// times at most, by a one-shot timer that exists only while it is missing.
+// One that is there already is only updated.
+void showIcon(bool again) {
+    KillTimer(owner, trayTimer);
+    trayTries = again ? trayTries + 1 : 0;
+    if (Shell_NotifyIconW(NIM_ADD, &icon) || Shell_NotifyIconW(NIM_MODIFY, &icon)) return;
+    if (trayTries < 15) SetTimer(owner, trayTimer, 2000, nullptr);
+}
+
 void trayMenu() {
     HMENU menu = CreatePopupMenu();
     for (UINT item = plantItem; item <= quitItem; ++item) AppendMenuW(menu, MF_STRING, item, trayTexts[item - plantItem]);
@@ -601,7 +780,7 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // A restarted shell has forgotten our icon and our place behind its icons,
     // and may have taken the garden with it (position makes it again).
     if (taskbarReady && message == taskbarReady && window == owner) {
-        Shell_NotifyIconW(NIM_ADD, &icon);
+        showIcon(false);
         if (onWall) position(true);
         return 0;
     }
@@ -620,6 +799,9 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case renewMessage:
         if (updated && unseen) renew();
+        return 0;
+    case savedMessage:
+        saved();
         return 0;
     case WM_WTSSESSION_CHANGE:
         if (window != owner) break;
@@ -662,9 +844,12 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_TIMER:
-        if (window != owner || wParam != settleTimer) break;
-        KillTimer(owner, settleTimer);
-        if (onWall) position(true);
+        if (window != owner) break;
+        if (wParam == trayTimer) showIcon(true);
+        if (wParam == settleTimer) {
+            KillTimer(owner, settleTimer);
+            if (onWall) position(true);
+        }
         return 0;
     case trayMessage:
         if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) trayMenu();
@@ -715,7 +900,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     icon.uCallbackMessage = trayMessage;
     icon.hIcon = type.hIcon;
     lstrcpyW(icon.szTip, L"Verdalune · 种下今天");
-    Shell_NotifyIconW(NIM_ADD, &icon);
+    showIcon(false);
     taskbarReady = RegisterWindowMessageW(L"TaskbarCreated");
 
     PWSTR local = nullptr;

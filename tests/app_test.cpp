@@ -26,30 +26,6 @@ int notesOf(Shell& shell, DWORD action) {
     return count;
 }
 
-// Points this Wine prefix's local application data folder somewhere else for
-// the life of the object. The whole prefix sees it, but every test that
-// starts the program holds the same lock, and the others never ask.
-struct LocalFolderMoved {
-    explicit LocalFolderMoved(const std::wstring& to) {
-        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
-                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
-        DWORD size = sizeof old;
-        had = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
-        RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(to.c_str()),
-                       static_cast<DWORD>((to.size() + 1) * sizeof(wchar_t)));
-    }
-    ~LocalFolderMoved() {
-        if (had) RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(old), static_cast<DWORD>((wcslen(old) + 1) * sizeof(wchar_t)));
-        else RegDeleteValueW(key, name);
-        RegCloseKey(key);
-    }
-    const wchar_t* name = L"Local AppData";
-    HKEY key = nullptr;
-    DWORD type = REG_EXPAND_SZ;
-    wchar_t old[1024] = L"";
-    bool had = false;
-};
-
 }  // namespace
 
 TEST_CASE("start shows only a tray icon and two hidden windows") {
@@ -189,9 +165,33 @@ TEST_CASE("a restarted taskbar gets the icon back") {
     CHECK(shell.asked == 0);
 }
 
+TEST_CASE("a taskbar that refuses the icon at sign-in has it within 10 s and no timer is left") {
+    BoxWatch boxes;
+    Shell shell(Shell::win11);
+    shell.refuse = 3;
+    ULONGLONG started = GetTickCount64();
+    App app;
+    REQUIRE(shell.waitNotes(1, 10000));
+    ULONGLONG took = GetTickCount64() - started;
+    MESSAGE("the icon after ", took, " ms");
+    CHECK(shell.refuse == 0);
+    CHECK(shell.notes()[0].action == DWORD(NIM_ADD));
+    // Asked again 2 s after each refusal, not in a loop.
+    CHECK(took >= 5500);
+    std::string pid = linuxProcess(app.folder);
+    REQUIRE_FALSE(pid.empty());
+    auto before = schedule(pid);
+    Sleep(2500);
+    auto after = schedule(pid);
+    CHECK(after.second == before.second);
+    CHECK(shell.notes().size() == 1);
+    CHECK(boxes.boxes().empty());
+    CHECK(app.running());
+}
+
 TEST_CASE("no local application data folder ends with 1 and says nothing") {
     Shell shell(Shell::win11);
-    LocalFolderMoved moved(L"C:\\verdalune-nowhere\\missing");
+    FolderMoved moved(L"Local AppData", L"C:\\verdalune-nowhere\\missing");
     App app;
     CHECK(app.exitCode() == DWORD(1));
     CHECK_FALSE(FindWindowW(L"#32770", nullptr));

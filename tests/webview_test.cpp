@@ -3,6 +3,9 @@
 #include "garden.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
 
 namespace {
 
@@ -19,6 +22,19 @@ std::vector<std::string> startingWith(const std::vector<std::string>& lines, std
     std::vector<std::string> found;
     for (auto& line : lines)
         if (line.starts_with(prefix)) found.push_back(line);
+    return found;
+}
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A folder's entries, each with what it holds ("/" for a folder).
+std::map<std::wstring, std::string> listing(const std::filesystem::path& folder) {
+    std::map<std::wstring, std::string> found;
+    for (auto& entry : std::filesystem::directory_iterator(folder))
+        found[entry.path().filename().wstring()] = entry.is_directory() ? "/" : contents(entry.path());
     return found;
 }
 
@@ -274,6 +290,68 @@ TEST_CASE("the page's messages move the garden between the wall and the front") 
     garden.send(fake::messageString, L"showEditor");
     CHECK(countOf(garden.record.lines(), "focus ") == 3);
     CHECK(parentOf(view) == GetDesktopWindow());
+}
+
+TEST_CASE("a backup from the page is kept in Documents with the newest eight while foreign or oversized ones and other files are left alone") {
+    Garden garden({.place = Garden::hidden});
+    std::filesystem::path documents = garden.app.folder / L"文档", folder = documents / L"情绪花园备份";
+    std::filesystem::create_directories(folder / L"情绪花园自动备份-2019-12-30.json");
+    for (int day = 1; day <= 9; ++day) std::ofstream(folder / (L"情绪花园自动备份-2020-01-0" + std::to_wstring(day) + L".json")) << day;
+    for (const wchar_t* other : {L"情绪花园自动备份-2019-12-31.json.bak", L"情绪花园自动备份-2019-1-31.json", L"情绪花园备份-2019-12-31.json",
+                                 L"情绪花园自动备份-2019-12-31.JSON", L"情绪花园自动备份-２０19-12-31.json", L"笔记.txt"})
+        std::ofstream(folder / other) << "not ours";
+    FolderMoved moved(L"Personal", documents.wstring());
+    auto posts = [&] { return startingWith(garden.record.lines(), "post "); };
+    const std::wstring json = L"{\n  \"app\": \"verdalune-garden\",\n  \"days\": {\n    \"2020-01-10\": {\n      \"mood\": \"calm\",\n"
+                              L"      \"note\": \"平静的一天 🌱\"\n    }\n  }\n}\n";
+
+    // Nothing is written or answered for another page, a text that is not a
+    // backup, or one the page could not read back.
+    auto before = listing(folder);
+    garden.send(fake::messageFrom, L"https://evil.example/garden/index.html\nbackup:" + json);
+    garden.send(fake::messageFrom, L"https://verdalune.example.evil.example/\nbackup:" + json);
+    for (std::wstring ignored : {L"backup:", L"backup:[]", L"backup: {}", L"Backup:{}", L"backup:{\xD800}"}) garden.page(ignored.c_str());
+    // Over 32 MiB: in code units, and only in bytes of UTF-8 (11.2 million 花).
+    std::string flowers = "backup:{";
+    for (int i = 0; i < 11'200'000; ++i) flowers += "花";
+    for (const std::string& big : {"backup:{" + std::string(32 << 20, ' '), flowers}) {
+        std::ofstream(garden.app.folder / L"big.txt", std::ios::binary) << big;
+        garden.send(fake::messageFile, (garden.app.folder / L"big.txt").wstring());
+    }
+    CHECK(posts().empty());
+    CHECK(listing(folder) == before);
+
+    // A folder that cannot be written: the page is told, and nothing is left behind.
+    {
+        std::filesystem::path blocked = garden.app.folder / L"满";
+        std::filesystem::create_directories(blocked);
+        std::ofstream(blocked / L"情绪花园备份") << "a file where the folder goes";
+        FolderMoved full(L"Personal", blocked.wstring());
+        garden.page((L"backup:" + json).c_str());
+        REQUIRE(garden.record.waitFor([&](auto& lines) { return countOf(lines, "post ") == 1; }));
+        CHECK(posts()[0].starts_with("post backup-failed:"));
+        CHECK(listing(blocked).size() == 1);
+    }
+
+    std::string pid = linuxProcess(garden.app.folder);
+    size_t threads = threadsOf(pid);
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    wchar_t name[64];
+    swprintf(name, 64, L"情绪花园自动备份-%04u-%02u-%02u.json", unsigned{now.wYear}, unsigned{now.wMonth}, unsigned{now.wDay});
+    garden.page((L"backup:" + json).c_str());
+    REQUIRE(garden.record.waitFor([&](auto& lines) { return countOf(lines, "post ") == 2; }));
+    CHECK(posts()[1] == "post backup-saved:" + utf8((folder / name).wstring()));
+    // Exactly the text, as UTF-8 without a byte-order mark; the two oldest of
+    // ten copies gone, and nothing else.
+    auto expected = before;
+    expected.erase(L"情绪花园自动备份-2020-01-01.json");
+    expected.erase(L"情绪花园自动备份-2020-01-02.json");
+    expected[name] = utf8(json);
+    CHECK(listing(folder) == expected);
+    // The writer's thread is gone with its work.
+    CHECK(waitUntil([&] { return threadsOf(pid) == threads; }, 2000));
+    CHECK(garden.app.running());
 }
 
 TEST_CASE("five showWall messages without a wallpaper layer give one notice and then window mode") {

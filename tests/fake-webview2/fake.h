@@ -7,7 +7,8 @@
 //   controller parent=0x<hwnd> | view | query <interface name or {GUID}>
 //   mapping host=<h> folder=<f> kind=<n> | add NavigationStarting | add WebMessageReceived
 //   bounds <l> <t> <r> <b> | focus <n> | navigate <uri> | script <text> handler=<null|set>
-//   uri | cancel <0|1> | message-string | message-json | close
+//   uri | cancel <0|1> | message-source | message-string | message-json | close
+//   post <text>                                 the program posted a string to the page
 //   navigation <uri|(null)> cancel=<0|1|none>   after each NavigationStarting event
 //   message-done                                after each web message event
 //   add ProcessFailed | reload | failure-kind
@@ -54,6 +55,13 @@ constexpr int newWindow = 6;
 // environment asked for is refused at once, as while the last browser still
 // holds the profile. (With suspend-refused, TrySuspend reports false.)
 constexpr int newVersion = 7;
+// A web message posted as a string from another address: the text is the
+// address, a line break, and the message. Other messages come from the
+// address the program last navigated the view to.
+constexpr int messageFrom = 8;
+// A web message posted as a string, too long to hand over here: the text names
+// a file that holds it as UTF-8.
+constexpr int messageFile = 9;
 constexpr HRESULT invalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 inline std::string utf8(std::wstring_view text) {

@@ -24,7 +24,7 @@
 
 namespace {
 
-using slots::copy, slots::hex, slots::invoke, slots::quoted, slots::slot, slots::utf8, slots::variable;
+using slots::copy, slots::hex, slots::invoke, slots::quoted, slots::slot, slots::utf8, slots::variable, slots::wide;
 using slots::Kind;
 using enum slots::Kind;
 
@@ -56,7 +56,8 @@ struct Object {
     bool hasText = true;     // a navigation may have no address at all
     bool isString = true;    // a web message posted as a string, not as JSON
     int cancel = -1;         // -1 until put_Cancel is called (new windows: put_Handled)
-    std::wstring text;
+    std::wstring text;       // an event's text; a view's address, as last navigated to
+    std::wstring source;     // the address a web message comes from
 };
 
 struct Held {
@@ -168,9 +169,11 @@ void navigation(bool hasUri, std::wstring uri) {
     });
 }
 
-void webMessage(bool isString, std::wstring text) {
+// From the page the view shows, unless the test names another address.
+void webMessage(bool isString, std::wstring text, std::wstring source = {}) {
     later([=] {
-        raise(MessageReceived, MessageArgs, [&](Object* a) { a->isString = isString, a->text = text; });
+        std::wstring from = source.empty() && state.view ? state.view->text : source;
+        raise(MessageReceived, MessageArgs, [&](Object* a) { a->isString = isString, a->text = text, a->source = from; });
         record("message-done");
     });
 }
@@ -204,6 +207,18 @@ void processFailure(int kind) {
     });
 }
 
+bool readFile(const std::wstring& path, std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    DWORD got = 0;
+    bool whole = GetFileSizeEx(file, &size) && size.QuadPart < (1 << 30);
+    if (whole) bytes.resize(static_cast<size_t>(size.QuadPart));
+    whole = whole && ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
+    CloseHandle(file);
+    return whole;
+}
+
 LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == runTask) {
         std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
@@ -224,6 +239,18 @@ LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case 5: processFailure(_wtoi(text.c_str())); return TRUE;
         case 6: newWindow(text); return TRUE;
         case 7: newVersion(); return TRUE;
+        case 8: {
+            size_t end = text.find(L'\n');
+            if (end == std::wstring::npos) return FALSE;
+            webMessage(true, text.substr(end + 1), text.substr(0, end));
+            return TRUE;
+        }
+        case 9: {
+            std::string bytes;
+            if (!readFile(text, bytes)) return FALSE;
+            webMessage(true, wide(bytes));
+            return TRUE;
+        }
         }
         return FALSE;
     }
@@ -333,6 +360,7 @@ HRESULT STDMETHODCALLTYPE navigate(Object* self, const wchar_t* uri) {
     record("navigate " + show(uri, "(null)"));
     if (closed(self)) return invalidState;
     if (!uri) return E_INVALIDARG;
+    self->text = uri;
     navigation(true, uri);
     return S_OK;
 }
@@ -427,6 +455,12 @@ HRESULT STDMETHODCALLTYPE trySuspend(Object* self, IUnknown* handler) {
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE postString(Object* self, const wchar_t* text) {
+    record("post " + show(text, "(null)"));
+    if (closed(self)) return invalidState;
+    return text ? S_OK : E_INVALIDARG;
+}
+
 HRESULT STDMETHODCALLTYPE resume(Object* self) {
     record("resume");
     return closed(self) ? invalidState : S_OK;
@@ -464,6 +498,13 @@ HRESULT STDMETHODCALLTYPE putCancel(Object* self, BOOL cancel) {
 
 // ICoreWebView2WebMessageReceivedEventArgs
 
+HRESULT STDMETHODCALLTYPE getSource(Object* self, wchar_t** out) {
+    record("message-source");
+    if (!out) return E_POINTER;
+    *out = copy(self->source);
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE getJson(Object* self, wchar_t** out) {
     record("message-json");
     if (!out) return E_POINTER;
@@ -484,10 +525,11 @@ void buildVtables() {
                              .putVisible = putVisible, .notifyPosition = notifyPosition, .putBounds = putBounds, .moveFocus = moveFocus, .close = closeController, .getView = getView,
                              .getSettings = getSettings, .navigate = navigate, .addNavigationStarting = addNavigationStarting,
                              .addProcessFailed = addProcessFailed, .executeScript = executeScript, .reload = reload,
+                             .postString = postString,
                              .addWebMessageReceived = addWebMessageReceived, .addNewWindowRequested = addNewWindowRequested,
                              .trySuspend = trySuspend, .resume = resume, .mapFolder = mapFolder,
                              .getUri = getUri, .putCancel = putCancel,
-                             .getJson = getJson, .tryGetString = tryGetString,
+                             .getSource = getSource, .getJson = getJson, .tryGetString = tryGetString,
                              .getFailureKind = getFailureKind,
                              .getNewWindowUri = getUri, .putNewWindow = putNewWindow, .putHandled = putHandled});
     [&]<size_t... P>(std::index_sequence<P...>) {

@@ -117,6 +117,7 @@ struct Methods {
     Method<IUnknown*, INT64*> addNavigationStarting{}, addProcessFailed{};
     Method<const wchar_t*, IUnknown*> executeScript{};
     Method<> reload{};
+    Method<const wchar_t*> postString{};
     Method<IUnknown*, INT64*> addWebMessageReceived{}, addNewWindowRequested{};
     Method<IUnknown*> trySuspend{};
     Method<> resume{};
@@ -125,7 +126,7 @@ struct Methods {
     Method<wchar_t**> getUri{};
     Method<BOOL> putCancel{};
     // ICoreWebView2WebMessageReceivedEventArgs
-    Method<wchar_t**> getJson{}, tryGetString{};
+    Method<wchar_t**> getSource{}, getJson{}, tryGetString{};
     // ICoreWebView2ProcessFailedEventArgs
     Method<int*> getFailureKind{};
     // ICoreWebView2NewWindowRequestedEventArgs
@@ -194,6 +195,7 @@ struct Objects {
         put(View, 25, m.addProcessFailed);
         put(View, 29, m.executeScript);
         put(View, 31, m.reload);
+        put(View, 33, m.postString);
         put(View, 34, m.addWebMessageReceived);
         put(View, 44, m.addNewWindowRequested);
         put(View, 68, m.trySuspend);
@@ -201,6 +203,7 @@ struct Objects {
         put(View, 71, m.mapFolder);
         put(NavigationArgs, 3, m.getUri);
         put(NavigationArgs, 8, m.putCancel);
+        put(MessageArgs, 3, m.getSource);
         put(MessageArgs, 4, m.getJson);
         put(MessageArgs, 5, m.tryGetString);
         put(FailureArgs, 3, m.getFailureKind);

@@ -1,6 +1,7 @@
 // The preview's page side, spoken to as the preview DLL would: the demo tour's
 // garden must not land in the program's user data folder (where a person's
-// garden lives), and the page's file dialogs are answered from one folder.
+// garden lives), the page's file dialogs are answered from one folder, and
+// web messages cross both ways, each from the page with its address.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { once } from 'node:events';
@@ -16,7 +17,7 @@ const PAGE = `<!doctype html><meta charset="utf-8"><input type="file" id="pick">
   document.getElementById('pick').addEventListener('change', async (e) => { window.picked = await e.target.files[0].text(); });
 </script>`;
 
-test('the preview page side keeps the profile and the files where it is told', async () => {
+test('the preview page side keeps the profile and the files where it is told and carries web messages both ways', async () => {
   const dir = await mkdtemp(path.join(os.tmpdir(), 'verdalune-preview-'));
   const files = path.join(dir, 'backups');
   process.env.PREVIEW_WEBVIEW2_PROFILE = path.join(dir, 'tour-garden');
@@ -31,8 +32,10 @@ test('the preview page side keeps the profile and the files where it is told', a
   const socket = net.connect(server.address().port, '127.0.0.1');
   const send = (...fields) => socket.write(encode(fields));
   const received = [];
+  const messages = [];
   socket.on('data', reader(([name, ...args]) => {
     received.push(String(name));
+    if (String(name) === 'message') messages.push(args.map(String));
     if (String(name) === 'navigating') send('decide', String(args[0]), '0');
   }));
   try {
@@ -61,6 +64,19 @@ test('the preview page side keeps the profile and the files where it is told', a
     await page.click('#pick');
     await page.waitForFunction(() => window.picked !== undefined);
     assert.equal(await page.evaluate(() => window.picked), '{"days":{}}');
+
+    // The page's message reaches the program with the page's address, and
+    // the program's answer reaches the page's listeners.
+    await page.evaluate(() => {
+      window.heard = [];
+      window.chrome.webview.addEventListener('message', (e) => window.heard.push(e.data));
+      window.chrome.webview.postMessage('backup:{}');
+    });
+    while (!messages.length) await new Promise((r) => setTimeout(r, 50));
+    assert.deepEqual(messages, [['string', 'backup:{}', 'https://files.example/']]);
+    send('post', 'backup-saved:C:\\文档\\情绪花园备份\\情绪花园自动备份-2026-06-08.json');
+    await page.waitForFunction(() => window.heard.length > 0);
+    assert.deepEqual(await page.evaluate(() => window.heard), ['backup-saved:C:\\文档\\情绪花园备份\\情绪花园自动备份-2026-06-08.json']);
   } finally {
     const context = session()?.context;
     socket.destroy();

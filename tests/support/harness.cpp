@@ -257,6 +257,20 @@ fs::path userDataFolder() {
     return folder;
 }
 
+FolderMoved::FolderMoved(const wchar_t* folder, const std::wstring& to) : name(folder) {
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
+                  KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    DWORD size = sizeof old;
+    had = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
+    RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(to.c_str()), static_cast<DWORD>((to.size() + 1) * sizeof(wchar_t)));
+}
+
+FolderMoved::~FolderMoved() {
+    if (had) RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(old), static_cast<DWORD>((wcslen(old) + 1) * sizeof(wchar_t)));
+    else RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
 App::App(SiteKind kind, const wchar_t* failing, bool launch) : failure(failing ? failing : L"") {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -384,6 +398,16 @@ std::string linuxProcess(const std::filesystem::path& folder) {
             pid = found.cFileName;
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
     return pid;
+}
+
+size_t threadsOf(const std::string& pid) {
+    size_t count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(("Z:\\proc\\" + pid + "\\task\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        count += isdigit(static_cast<unsigned char>(found.cFileName[0])) != 0;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return count;
 }
 
 // CPU time (ns) and times scheduled, summed over the process's threads.

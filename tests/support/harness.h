@@ -117,6 +117,23 @@ DesktopCheck desktopCheck(const std::wstring& name, const std::wstring& argument
 // The program's user data folder under the local application data folder.
 std::filesystem::path userDataFolder();
 
+// Points one of this Wine prefix's shell folders ("Local AppData", or
+// "Personal" for Documents) somewhere else for the life of the object. The
+// whole prefix sees it: a case that uses it runs alone (RUN_SERIAL).
+struct FolderMoved {
+    FolderMoved(const wchar_t* name, const std::wstring& to);
+    ~FolderMoved();
+    FolderMoved(const FolderMoved&) = delete;
+    FolderMoved& operator=(const FolderMoved&) = delete;
+
+private:
+    const wchar_t* name;
+    HKEY key = nullptr;
+    DWORD type = REG_EXPAND_SZ;
+    wchar_t old[1024] = L"";
+    bool had = false;
+};
+
 // Runs this test program again, as another process on the test desktop that
 // reorders its own windows `times` times in about 10 ms each, raising
 // EVENT_OBJECT_REORDER as Windows would; returns once it has ended.
@@ -128,6 +145,8 @@ std::string linuxFile(const std::string& path);
 std::string linuxProcess(const std::filesystem::path& folder);
 // CPU time (ns) and times scheduled, summed over the Linux process's threads.
 std::pair<unsigned long long, unsigned long long> schedule(const std::string& pid);
+// How many threads the Linux process has.
+size_t threadsOf(const std::string& pid);
 
 // The items of a menu open in this process (Wine cannot read another
 // process's menu texts).

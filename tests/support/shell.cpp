@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cwchar>
 #include <string_view>
@@ -217,6 +218,15 @@ LRESULT CALLBACK Shell::trayProc(HWND window, UINT message, WPARAM wParam, LPARA
                 record.iconPixels.assign(bits, bits + colour);
             }
             std::lock_guard hold(shell->lock);
+            auto& shown = shell->icons;
+            auto known = std::find(shown.begin(), shown.end(), std::pair(record.window, record.id));
+            if (record.action == NIM_ADD && shell->refuse > 0) {
+                --shell->refuse;
+                return FALSE;
+            }
+            if (record.action == NIM_MODIFY && known == shown.end()) return FALSE;
+            if (record.action == NIM_ADD && known == shown.end()) shown.emplace_back(record.window, record.id);
+            if (record.action == NIM_DELETE && known != shown.end()) shown.erase(known);
             shell->seen.push_back(std::move(record));
         }
         return TRUE;

@@ -59,8 +59,12 @@ struct Shell {
     // Paintings of Progman or the worker while a garden inside it is hidden.
     std::atomic<int> repainted{0};
 
+    // What the taskbar took: a request it refused leaves no note.
     std::vector<TrayNote> notes();
     bool waitNotes(size_t count, int ms = 5000);
+    // Adds the taskbar refuses before it takes one, as a shell still busy at
+    // sign-in may. It updates only an icon it has.
+    std::atomic<int> refuse{0};
 
     // Explorer restarting: stop() destroys Progman, its workers and the icon
     // view, and with them whatever a program put inside; start() makes them
@@ -102,6 +106,7 @@ private:
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::mutex lock;
     std::vector<TrayNote> seen;
+    std::vector<std::pair<HWND, UINT>> icons;  // the ones the taskbar has
     std::thread desk, bar;
     DWORD deskThread = 0, barThread = 0;
 };

@@ -15,9 +15,9 @@
 //     | navigate <uri> | script <id> <text>
 //     | decide <id> <0|1> | focus <0|1> | mouse <type> <x> <y> <button> <buttons> <clicks> <modifiers>
 //     | wheel <x> <y> <dx> <dy> <modifiers> | key <type> <vk> <key> <code> <text> <modifiers> <repeat>
-//     | text <text> | visible <0|1> | suspend | resume
+//     | text <text> | visible <0|1> | suspend | resume | post <text>
 //   here to DLL: ready <version> | refused <reason> | navigating <id> <uri>
-//     | message <string|json> <text> | done <id> <json> | frame <w> <h> <jpeg> | suspended <0|1>
+//     | message <string|json> <text> <source address> | done <id> <json> | frame <w> <h> <jpeg> | suspended <0|1>
 //   probe: eval <js> -> result <json> | error <text>;  counts -> result <json>;
 //     usage -> result {"pss": kB, "renderer": ns, "main": ns, "own": kB, "processes": [...], "resting": bool}:
 //     the program's Chromium, all its processes' PSS, the CPU time its renderers, and
@@ -49,7 +49,8 @@ const TYPES = {
   '.ico': 'image/x-icon',
 };
 
-// What the page sees as window.chrome.webview.
+// What the page sees as window.chrome.webview. What the program posts comes
+// in through __previewReceive, as a "message" event whose data is the string.
 function bridge() {
   const target = new EventTarget();
   window.chrome = window.chrome || {};
@@ -60,10 +61,12 @@ function bridge() {
       if (json === undefined) throw new TypeError('postMessage: the message cannot be serialised');
       window.__previewPost(isString, isString ? message : json);
     },
-    // The program posts nothing to the page, so no message ever comes.
     addEventListener: (...args) => target.addEventListener(...args),
     removeEventListener: (...args) => target.removeEventListener(...args),
   };
+  Object.defineProperty(window, '__previewReceive', {
+    value: (data) => target.dispatchEvent(new MessageEvent('message', { data })),
+  });
 }
 
 // Chromiums still starting or closing; the process waits for them before it
@@ -185,7 +188,7 @@ async function runtime(socket, send, [profile, browser], counts, early) {
 
   await context.exposeBinding('__previewPost', ({ frame }, isString, text) => {
     if (frame !== frame.page().mainFrame()) return;
-    send('message', isString ? 'string' : 'json', text);
+    send('message', isString ? 'string' : 'json', text, frame.url());
     events.emit('message', isString, text);
   });
   await context.addInitScript(bridge);
@@ -291,6 +294,8 @@ async function runtime(socket, send, [profile, browser], counts, early) {
       }));
     },
     text(text) { quiet(cdp.send('Input.insertText', { text })); },
+    // As WebView2 does, a page that is not there (loading, or gone) misses it.
+    post(text) { quiet(page.evaluate((data) => window.__previewReceive?.(data), text)); },
     // What the real runtime's suspend does to the page: its script and
     // timers stop (the page's lifecycle frozen), and its browser gives back
     // what it can (memory pressure). Headless Chromium has no window to hide,

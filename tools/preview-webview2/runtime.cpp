@@ -48,6 +48,7 @@ struct Object {
     bool isString = true;
     BOOL cancel = FALSE;
     std::wstring text;
+    std::wstring source;  // the address a web message comes from
 };
 
 struct Held {
@@ -269,11 +270,12 @@ void onMessage(const wire::Fields& m) {
         // A closed view navigates nowhere.
         send({"decide", m[1], args->cancel || state.closed ? "1" : "0"});
         releaseObject(args);
-    } else if (name == "message" && m.size() == 3) {
+    } else if (name == "message" && m.size() == 4) {
         if (state.closed) return;
         Object* args = make(MessageArgs);
         args->isString = m[1] == "string";
         args->text = wide(m[2]);
+        args->source = wide(m[3]);
         raise(MessageReceived, args);
         releaseObject(args);
     } else if (name == "suspended" && m.size() == 2) {
@@ -717,6 +719,14 @@ HRESULT STDMETHODCALLTYPE trySuspend(Object* self, IUnknown* handler) {
     return S_OK;
 }
 
+// To the page's chrome.webview "message" listeners.
+HRESULT STDMETHODCALLTYPE postString(Object* self, const wchar_t* text) {
+    if (!text) return E_INVALIDARG;
+    if (!live(self)) return invalidState;
+    send({"post", utf8(text)});
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE resume(Object* self) {
     if (!live(self)) return invalidState;
     send({"resume"});
@@ -767,6 +777,12 @@ HRESULT STDMETHODCALLTYPE putCancel(Object* self, BOOL cancel) {
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE getSource(Object* self, wchar_t** out) {
+    if (!out) return E_POINTER;
+    *out = slots::copy(self->source);
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE getJson(Object* self, wchar_t** out) {
     if (!out) return E_POINTER;
     *out = slots::copy(self->isString ? slots::quoted(self->text) : self->text);
@@ -793,10 +809,11 @@ void buildVtables() {
                              .notifyPosition = notifyPosition, .putBounds = putBounds, .moveFocus = moveFocus,
                              .close = closeController, .getView = getView, .getSettings = getSettings, .navigate = navigate,
                              .addNavigationStarting = addHandler<NavigationStarting>, .addProcessFailed = addHandler<ProcessFailed>,
-                             .executeScript = executeScript, .addWebMessageReceived = addHandler<MessageReceived>,
+                             .executeScript = executeScript, .postString = postString, .addWebMessageReceived = addHandler<MessageReceived>,
                              .addNewWindowRequested = addHandler<NewWindow>, .trySuspend = trySuspend, .resume = resume,
                              .mapFolder = mapFolder, .getUri = getUri,
-                             .putCancel = putCancel, .getJson = getJson, .tryGetString = tryGetString, .getFailureKind = getFailedKind});
+                             .putCancel = putCancel, .getSource = getSource, .getJson = getJson, .tryGetString = tryGetString,
+                             .getFailureKind = getFailedKind});
     for (size_t s = 4; s < slots::settingsSlots; s += 2) vtables[Settings][s] = slot(acceptSetting);
     vtables[Settings][18] = slot(putZoom);
     vtables[Settings][24] = slot(putBrowserKeys);
