@@ -46,7 +46,7 @@ export function createAside({ state, keep, backup, changed }) {
             say(`没能合并回花园：${e.message}。花园没有变。`, 'error');
             return;
           }
-          dropAside(value);
+          if (!value.whole && !value.unread) await dropAside(value);
           changed();
           say(`已经把 ${joined} 天合并回花园。`, 'ok');
         }));
@@ -67,8 +67,8 @@ export function createAside({ state, keep, backup, changed }) {
       box.remove();
       remove.focus();
     });
-    actions.append(no, button('确定删除', () => {
-      if (!dropAside(value, true)) {
+    actions.append(no, button('确定删除', async () => {
+      if (!await dropAside(value)) {
         say('没能删除这份另外保管的内容，请稍后再试。', 'error');
         return;
       }

@@ -227,5 +227,6 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     focus() {
       $('menu-wall').focus();
     },
+    refresh: redraw,
   };
 }
