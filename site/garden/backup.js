@@ -6,7 +6,7 @@ import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDay
 import { daysBetween, shortDate } from './days.js';
 import { moodOf } from './moods.js';
 import { pref, setPref } from './prefs.js';
-import { keptGardens, keptRestore } from './store.js';
+import { isDurable, keptGardens, keptRestore } from './store.js';
 
 const $ = (id) => document.getElementById(id);
 const status = $('backup-status');
@@ -59,13 +59,17 @@ async function deliver(text, suggestedName, what, types) {
   return null;
 }
 
-// `backedUp()` runs once a backup reached a file.
+// `backedUp()` runs once a backup reached a file. Only the garden read from
+// the durable store counts as backed up: until it is read, the one shown may
+// lack days, so the backup waits for it.
 async function backup(state, backedUp) {
+  await state.ready;
   const n = state.days.size;
   const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, `${n} 天的花园备份`,
     [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
   if (!saved) return;
   say(`已把 ${n} 天的记录备份到“${saved.file}”。`, 'ok');
+  if (!isDurable()) return;
   setPref('lastBackup', state.today);
   drawLast(state);
   backedUp?.();

@@ -175,6 +175,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   // The wall as it is now, through the same path as a backup. Its code is
   // fetched when first asked for, not with every start of the wall.
   async function savePicture() {
+    await state.ready; // the wall drawn from the durable copy
     let picture;
     try {
       const { wallPicture } = await import('./picture.js');

@@ -2,7 +2,9 @@
 // garden or merged with it.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { durableStored, launch, plant, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
+import {
+  answerLate, durableStored, launch, plant, withGarden, yearOfDays, readStored, storedDays, storedValue, KEY, TODAY,
+} from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -111,6 +113,27 @@ describe('backup and restore', () => {
       await statusSays(page, /备份到“/);
       assert.ok(await page.locator('#backup-reminder').isHidden());
       assert.deepEqual(await menuAfter(), ['上次备份：6月15日，今天', false]);
+    });
+  });
+
+  test('备份到文件 right after a start, with the durable copy 3 s late, holds every day', async () => {
+    const year = yearOfDays();
+    await withGarden(browser, { days: year, initScripts: [fakeSavePicker] }, async ({ page }) => {
+      await plant(page, '开心', '最新的一天');
+      const durable = JSON.parse(await durableStored(page)).days;
+      await page.addInitScript(answerLate, 3000);
+      // No first picture, then one a save behind, as after a crash.
+      for (const picture of [null, storedValue(year)]) {
+        await page.evaluate(([k, v]) => (v === null ? localStorage.removeItem(k) : localStorage.setItem(k, v)), [KEY, picture]);
+        await page.evaluate(() => localStorage.removeItem('verdalune.prefs.v1'));
+        await page.reload();
+        await page.evaluate(() => window.moodMode('menu'));
+        await page.click('#backup-save');
+        await statusSays(page, /已把 \d+ 天的记录备份到“/);
+        assert.deepEqual(JSON.parse(await page.evaluate(() => window.__saved[0])).days, durable);
+        assert.match(await page.textContent('#backup-status'), new RegExp(`已把 ${Object.keys(durable).length} 天`));
+        assert.equal(await page.textContent('#backup-last'), '上次备份：6月15日，今天');
+      }
     });
   });
 
