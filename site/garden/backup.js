@@ -199,8 +199,8 @@ function createRestore({ state, keep, changed }) {
   return { clear };
 }
 
-// 撤销恢复: the garden from before the last restore, with every day planted
-// or changed since it. The kept copy goes with the undo, or with the next
+// 撤销恢复: the garden from before the last restore, with every day planted,
+// changed or pulled up since it. The kept copy goes with the undo, or with the next
 // restore, which keeps its own.
 function createUndo({ state, keep, changed }) {
   const button = $('restore-undo');
@@ -223,7 +223,10 @@ function createUndo({ state, keep, changed }) {
     }
     changed();
     const back = `已经撤销，花园回到${shortDate(undone.when, state.today)}恢复之前的 ${undone.size} 天`;
-    say(undone.since ? `${back}，恢复之后种下或改过的 ${undone.since} 天也都留着。` : `${back}。`, 'ok');
+    const since = [];
+    if (undone.since) since.push(`恢复之后种下或改过的 ${undone.since} 天也都留着`);
+    if (undone.pulled) since.push(`恢复之后拔掉的 ${undone.pulled} 天也不会回来`);
+    say(`${[back, ...since].join('，')}。`, 'ok');
     $('backup-restore').focus();
   }
 

@@ -189,20 +189,23 @@ export function mergeDays(ours, theirs, side) {
   return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
 }
 
-// Undoes a restore or merge: the garden from before it, with every day
-// planted or changed since (`now` against `after`) on top, as the later
-// change wins. Returns { days, since }, since counting the days kept from
-// after the restore.
+// Undoes a restore or merge: the garden from before it, with every change
+// since (`now` against `after`) on top, as the later change wins: a day
+// planted or changed since stays, and one pulled up since stays pulled up.
+// Returns { days, since, pulled }, counting the days kept from after the
+// restore and those pulled up that the undo would have brought back.
 export function undoRestore(before, after, now) {
   const next = new Map(before);
   let since = 0;
+  let pulled = 0;
   for (const [key, entry] of now) {
     const then = after.get(key);
     if (then && then.mood === entry.mood && then.note === entry.note) continue;
     next.set(key, entry);
     since++;
   }
-  return { days: new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))), since };
+  for (const key of after.keys()) if (!now.has(key) && next.delete(key)) pulled++;
+  return { days: new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))), since, pulled };
 }
 
 export function toBackup(days, now) {

@@ -211,7 +211,7 @@ describe('backup and restore', () => {
 
   // Two gardens with days in common, some of them different: the backup has
   // 06-01 alike, 06-02 and 06-03 changed, and 06-04 alone.
-  const ours = { '2025-05-30': { mood: 'calm', note: '只在这台电脑' }, '2025-06-01': { mood: 'happy' },
+  const ours = { '2025-05-30': { mood: 'calm', note: '只在这台电脑' }, '2025-06-01': { mood: 'happy' }, '2025-06-12': { mood: 'calm', note: '后来拔掉' },
     '2025-06-02': { mood: 'sad', note: '这边的' }, '2025-06-03': { mood: 'tired' } };
   const theirs = { '2025-06-01': { mood: 'happy' }, '2025-06-02': { mood: 'sad', note: '备份的' },
     '2025-06-03': { mood: 'cross' }, '2025-06-04': { mood: 'warm', note: '只在备份' } };
@@ -226,18 +226,24 @@ describe('backup and restore', () => {
         assert.equal(await page.textContent('#restore-differ'),
           '有 2 天两边的记录不同（6月2日：两边都是难过，写的话不一样；6月3日：现在是疲惫，备份里是烦躁）。要保留哪一边？');
         await page.click(button);
-        await statusSays(page, /已经合并，花园现在有 5 天/);
+        await statusSays(page, /已经合并，花园现在有 6 天/);
         const days = await storedDays(page);
-        assert.deepEqual(Object.keys(days), ['2025-05-30', '2025-06-01', '2025-06-02', '2025-06-03', '2025-06-04']);
+        assert.deepEqual(Object.keys(days), ['2025-05-30', '2025-06-01', '2025-06-02', '2025-06-03', '2025-06-04', '2025-06-12']);
         assert.deepEqual([days['2025-06-02'], days['2025-06-03']], [kept['2025-06-02'], kept['2025-06-03']]);
-        assert.equal(await page.locator('#garden .flower').count(), 5);
+        assert.equal(await page.locator('#garden .flower').count(), 6);
         if (side === 'theirs') {
-          // Undone as a replace is: the garden as it was before, with the day planted since.
+          // Undone as a replace is: the garden as it was before, with the day
+          // planted since, and without the one pulled up since.
           await plant(page, '开心', '合并之后');
           await page.evaluate(() => window.moodMode('menu'));
+          await page.click('#month-days button[data-day="2025-06-12"]');
+          await page.click('#day-pull');
+          await page.click('#pull-yes');
+          await page.locator('#day-status', { hasText: '已经拔掉' }).waitFor();
           await page.click('#restore-undo');
-          await statusSays(page, /已经撤销，花园回到6月15日恢复之前的 4 天，恢复之后种下或改过的 1 天也都留着。/);
-          assert.deepEqual(await storedDays(page), { ...ours, [TODAY]: { mood: 'happy', note: '合并之后' } });
+          await statusSays(page, '已经撤销，花园回到6月15日恢复之前的 5 天，恢复之后种下或改过的 1 天也都留着，恢复之后拔掉的 1 天也不会回来。');
+          const { '2025-06-12': pulled, ...rest } = ours;
+          assert.deepEqual(await storedDays(page), { ...rest, [TODAY]: { mood: 'happy', note: '合并之后' } });
           assert.equal(await page.locator('#garden .flower').count(), 5);
         }
         assert.deepEqual(errors, []);

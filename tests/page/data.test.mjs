@@ -146,6 +146,10 @@ describe('stored and backed-up data', () => {
     const { days, since } = undoRestore(before, after, now);
     assert.deepEqual([...days], [...m({ '2025-06-01': 'cross', '2025-06-02': 'calm', '2025-06-04': 'tired', '2025-06-05': 'sad' })]);
     assert.equal(since, 3);
+    // 06-02 was in the garden before and after the restore, and pulled up since.
+    const pulledSince = undoRestore(before, m({ ...Object.fromEntries([...after].map(([k, e]) => [k, e.mood])), '2025-06-02': 'calm' }), now);
+    assert.deepEqual([...pulledSince.days.keys()], ['2025-06-01', '2025-06-04', '2025-06-05']);
+    assert.equal(pulledSince.pulled, 1);
   });
 });
 
