@@ -83,6 +83,13 @@ function drawLast(state) {
     : '还没有备份过';
 }
 
+// Days after today in a backup, named, as the person may want to pull them up.
+function laterText(later, today) {
+  if (!later.length) return '';
+  const named = later.slice(0, 3).map((key) => shortDate(key, today)).join('、') + (later.length > 3 ? ' 等' : '');
+  return `其中 ${later.length} 天在今天之后（${named}），可能是当时电脑的日期不对，也会一起恢复。`;
+}
+
 // A backup file read, checked and put to the person: 替换 or 合并. Either
 // is computed from the newest garden and saved together with what undoes it.
 function createRestore({ state, keep, changed }) {
@@ -125,7 +132,7 @@ function createRestore({ state, keep, changed }) {
     const keys = [...pending.keys()];
     const span = keys.length ? `（${shortDate(keys[0], state.today)} 至 ${shortDate(keys.at(-1), state.today)}）` : '';
     $('restore-summary').textContent =
-      `备份“${file.name}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。`
+      `备份“${file.name}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。${laterText(read.later, state.today)}`
       + '合并：保留两边所有的日子；替换：只保留备份里的日子。恢复前会自动保留现在的花园，之后可以撤销。';
     say('', '');
     confirmBox.hidden = false;

@@ -3,7 +3,7 @@
 // so the same rules apply to local storage and to restored files. Every
 // message here may be shown to the user, so it speaks of days, notes and
 // files, never of the format underneath.
-import { fullDate, parseKey, shortDate } from './days.js';
+import { fullDate, parseKey } from './days.js';
 import { isMood } from './moods.js';
 
 export const VERSION = 1;
@@ -213,7 +213,8 @@ export function toBackup(days, now) {
   return JSON.stringify(backup, null, 2) + '\n';
 }
 
-// Restores take a file whole or not at all; `today` refuses days not yet lived.
+// Restores take a file whole or not at all. With `today`, `later` lists the
+// days after it: kept, as a clock once set wrong may have planted them.
 export function fromBackup(text, today) {
   if (text.trim() === '') return { error: '文件是空的' };
   let root;
@@ -234,9 +235,7 @@ export function fromBackup(text, today) {
   if ('exported' in root && typeof root.exported !== 'string') return { error: '备份的导出时间格式不对' };
   const read = checkDays(root.days, '备份');
   if (read.error || !today) return read;
-  const later = [...read.days.keys()].filter((key) => key > today);
-  if (later.length) return { error: `备份中有 ${later.length} 天在今天之后（最早是 ${shortDate(later[0], today)}），请先检查电脑的日期` };
-  return read;
+  return { days: read.days, later: [...read.days.keys()].filter((key) => key > today) };
 }
 
 // Text of a backup file as the user may have re-saved it: UTF-8 or UTF-16

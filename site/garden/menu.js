@@ -57,6 +57,7 @@ function historyRow(key, { mood: id, note }, today, words) {
   const moodTag = item('span', 'h-mood');
   moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
   open.append(time, moodTag);
+  if (key > today) open.append(item('span', 'h-later', '在今天之后'));
   if (note) {
     const line = item('span', 'h-note');
     line.append(...(words.length ? marked(note, words) : [note]));
@@ -135,14 +136,13 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     $('years-more').textContent = `显示更早的 ${Math.min(left, YEARS_PAGE)} 年`;
   }
 
-  // Planted days up to today, newest first, or those whose note holds the
-  // words searched for; each opens in the day view.
+  // Planted days, newest first, or those whose note holds the words searched
+  // for; each opens in the day view. A day after today is among them: a
+  // clock once set wrong may have planted it.
   function drawHistory() {
     const query = $('search').value;
     words = wordsOf(query);
-    history = words.length
-      ? findDays(state.days, state.today, words)
-      : [...state.days.keys()].filter((k) => k <= state.today).sort().reverse();
+    history = words.length ? findDays(state.days, words) : [...state.days.keys()].sort().reverse();
     historyShown = 0;
     $('history-title').textContent = !words.length ? '种过的日子'
       : history.length ? `写着“${query.trim()}”的日子：${history.length} 天` : `没有哪天写着“${query.trim()}”`;

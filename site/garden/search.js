@@ -7,13 +7,13 @@ const escape = (word) => word.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
 // a search down.
 export const wordsOf = (query) => query.trim().split(/\s+/).filter(Boolean);
 
-// Keys of the days up to `today` whose note holds every word, newest first.
-export function findDays(days, today, words) {
+// Keys of the days whose note holds every word, newest first.
+export function findDays(days, words) {
   if (!words.length) return [];
   const tests = words.map((word) => new RegExp(escape(word), 'iu'));
   const found = [];
   for (const [key, { note }] of days) {
-    if (note && key <= today && tests.every((t) => t.test(note))) found.push(key);
+    if (note && tests.every((t) => t.test(note))) found.push(key);
   }
   return found.sort().reverse();
 }

@@ -132,10 +132,12 @@ describe('stored and backed-up data', () => {
     assert.equal(fromBackup(text, '2025-06-15').days.size, days.size);
   });
 
-  test('a restore refuses days after today', () => {
+  test('a restore keeps days after today, and names them', () => {
     const text = backupOf({ '2025-06-15': { mood: 'happy' }, '2025-06-16': { mood: 'sad' }, '2026-01-01': { mood: 'calm' } });
-    assert.match(fromBackup(text, '2025-06-15').error, /2 天在今天之后（最早是 6月16日）/);
-    assert.equal(fromBackup(text, '2026-01-01').days.size, 3);
+    const read = fromBackup(text, '2025-06-15');
+    assert.equal(read.days.size, 3);
+    assert.deepEqual(read.later, ['2025-06-16', '2026-01-01']);
+    assert.deepEqual(fromBackup(text, '2026-01-01').later, []);
   });
 
   test('undoing a restore keeps every day planted or changed since, the later change winning', () => {
