@@ -181,6 +181,15 @@ export function differing(ours, theirs) {
   return out.sort();
 }
 
+// True when every day of `some` is in `days` as it is.
+export function holdsAll(days, some) {
+  for (const [key, entry] of some) {
+    const mine = days.get(key);
+    if (!mine || mine.mood !== entry.mood || mine.note !== entry.note) return false;
+  }
+  return true;
+}
+
 // Every day of both gardens; where both hold a day, `side` ('ours' or
 // 'theirs') says whose stays.
 export function mergeDays(ours, theirs, side) {

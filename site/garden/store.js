@@ -18,7 +18,7 @@
 // stored garden is the one this page last read or wrote; if not, the change
 // is made to the stored one instead. Each save tells the other pages, which
 // read the garden again.
-import { fromStored, leftover, toStored } from './data.js';
+import { fromStored, holdsAll, leftover, toStored } from './data.js';
 import { ASIDE, GARDEN, UNDO, openDatabase, readAll, readRecords, settled, transact } from './durable.js';
 
 export const KEY = 'verdalune.garden.v1';
@@ -225,13 +225,10 @@ function decide(records, local, old, now) {
   }
   for (const [key, text] of old.texts) {
     if (key !== OLD_UNDO) aside(text, key.slice(OLD_ASIDE.length));
-    else if (!sameDays(fromStored(text).days, plan.days)) aside(text);
+    else if (!holdsAll(plan.days, fromStored(text).days)) aside(text);
   }
   return plan;
 }
-
-// True when every day of `some` is in `days` as it is.
-const sameDays = (some, days) => [...some].every(([key, e]) => days.get(key)?.mood === e.mood && days.get(key)?.note === e.note);
 
 // Puts `text` (or nothing, for null) in local storage; false when it does not
 // fit there. Then no copy is left, as an older one would be a wrong picture.

@@ -96,25 +96,30 @@ describe('what was set aside', () => {
       sessionStorage.setItem('__parked', '1');
       localStorage.setItem(`${k}.damaged.20250601-080000`, v);
     };
+    // The garden holds 6月14日 otherwise than the value set aside.
+    const garden = { [TODAY]: { mood: 'calm' }, '2025-06-14': { mood: 'happy', note: '花园里的' } };
     await withGarden(browser, {
-      stored: storedValue({ [TODAY]: { mood: 'calm' } }), initScripts: [saved, [older, [KEY, parked]]],
+      stored: storedValue(garden), initScripts: [saved, [older, [KEY, parked]]],
     }, async (g) => {
       const { page } = g;
       await page.evaluate(() => window.moodMode('menu'));
       assert.deepEqual(await asideCopies(page), { '20250601-080000': parked });
       assert.equal(await readStored(page, `${KEY}.damaged.20250601-080000`), null);
       const row = page.locator('#aside-list li');
-      const joinable = Object.keys(year).filter((k) => k !== '2025-06-02').length;
-      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以合并回花园`));
+      const missing = Object.keys(year).filter((k) => k !== '2025-06-02' && k !== '2025-06-14').length;
+      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${missing} 天现在可以合并回花园，1 天和花园里的记录不同`));
       await row.getByText('导出为文件').click();
       await page.locator('#backup-status', { hasText: '原样存到文件' }).waitFor();
       assert.equal(await page.evaluate(() => window.__saved[0]), parked);
 
-      await row.getByText(`合并回花园（${joinable} 天）`).click();
-      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天合并回花园` }).waitFor();
+      await row.getByText(`合并回花园（${missing + 1} 天）`).click();
+      assert.match(await row.textContent(), /有 1 天两边的记录不同（6月14日：现在是开心，另外保管的是疲惫）。要保留哪一边？/);
+      await row.getByText('用另外保管的').click();
+      await page.locator('#backup-status', { hasText: `已经把 ${missing + 1} 天合并回花园` }).waitFor();
       const days = await storedDays(page);
-      assert.equal(Object.keys(days).length, joinable + 1);
+      assert.equal(Object.keys(days).length, missing + 2);
       assert.deepEqual(days[TODAY], { mood: 'calm' }, 'the garden keeps its own day');
+      assert.deepEqual(days['2025-06-14'], year['2025-06-14'], 'the version chosen');
       assert.equal(await flowerCount(page), onWall + 1 - (year['2025-06-02'] ? 1 : 0));
       assert.match(await row.textContent(), /1 天的记录读不出来。/, 'the unreadable day stays aside');
       assert.equal(await row.getByText(/合并回花园/).count(), 0);
