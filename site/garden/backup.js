@@ -3,7 +3,7 @@
 // back in.
 import { toBackup } from './data.js';
 import { daysBetween, shortDate } from './days.js';
-import { pref, setPref } from './prefs.js';
+import { dayPref, setPref } from './prefs.js';
 import { isDurable } from './store.js';
 import { createRestore, createUndo } from './restore.js';
 
@@ -75,7 +75,7 @@ async function backup(state, backedUp) {
 }
 
 function drawLast(state) {
-  const last = pref('lastBackup');
+  const last = dayPref('lastBackup', state.today);
   const ago = last && daysBetween(last, state.today);
   $('backup-last').textContent = last
     ? `上次备份：${shortDate(last, state.today)}，${ago > 0 ? `${ago} 天前` : '今天'}`

@@ -14,7 +14,7 @@ import { createDayView } from './day.js';
 import { createAside } from './aside.js';
 import { item } from './dom.js';
 import { findDays, marked, wordsOf } from './search.js';
-import { pref, setPref } from './prefs.js';
+import { dayPref, pref, setPref } from './prefs.js';
 
 const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
@@ -69,7 +69,7 @@ function historyRow(key, { mood: id, note }, today, words) {
 
 // When a backup to a file is due, the one quiet line that says so.
 function backupDue(state) {
-  const last = pref('lastBackup');
+  const last = dayPref('lastBackup', state.today);
   let planted = 0;
   let since = last;
   for (const key of state.days.keys()) {

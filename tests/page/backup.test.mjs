@@ -169,6 +169,28 @@ describe('backup and restore', () => {
     });
   });
 
+  test('odd settings fall back to their defaults: the menu opens whole, and a merge is confirmed', async () => {
+    const odd = ['{"lastBackup":"2025-6-1"}', '{"lastBackup":"2025-06-01T08:00:00.000Z","words":"yes"}', '{"lastBackup":20250601}',
+      '{"lastBackup":"2026-01-01"}', '[1]', '{"lastBackup'];
+    await withGarden(browser, { days: yearOfDays() }, async ({ page, errors }) => {
+      for (const [i, value] of odd.entries()) {
+        await page.evaluate((v) => localStorage.setItem('verdalune.prefs.v1', v), value);
+        await page.reload();
+        await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+        assert.equal(await page.getAttribute('#wall', 'data-words'), 'on', value);
+        await page.evaluate(() => window.moodMode('menu'));
+        assert.equal(await page.textContent('#backup-last'), '还没有备份过', value);
+        assert.match(await page.textContent('#backup-reminder'), /^花园还没有备份过/, value);
+        assert.equal(await page.locator('#history-list li').count(), 50, value);
+        await restoreFile(page, 'other.json', JSON.stringify({ app: APP, version: 1, days: { [`2000-01-0${i + 1}`]: { mood: 'calm' } } }));
+        await page.click('#restore-merge');
+        await statusSays(page, /已经合并/);
+        assert.ok(await page.locator('#restore-undo-box').isVisible(), value);
+      }
+      assert.deepEqual(errors, []);
+    });
+  });
+
   test('without a file picker the backup goes to the clipboard, and failing that into a text box', async () => {
     const noPicker = () => { window.showSaveFilePicker = undefined; };
     await withGarden(browser, {
