@@ -6,6 +6,7 @@ import { daysBetween, shortDate } from './days.js';
 import { dayPref, setPref } from './prefs.js';
 import { isDurable } from './store.js';
 import { createRestore, createUndo } from './restore.js';
+import { named } from './dom.js';
 
 const $ = (id) => document.getElementById(id);
 const status = $('backup-status');
@@ -35,7 +36,7 @@ async function deliver(text, suggestedName, what, types) {
       const out = await handle.createWritable();
       await out.write(text);
       await out.close();
-      return { file: handle.name };
+      return { file: named(handle.name) };
     } catch (e) {
       if (e && e.name === 'AbortError') {
         say('已取消，没有保存。', '');

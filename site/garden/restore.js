@@ -6,6 +6,7 @@ import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDay
 import { shortDate } from './days.js';
 import { moodOf } from './moods.js';
 import { keptGardens, keptRestore } from './store.js';
+import { named } from './dom.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -69,7 +70,7 @@ export function createRestore({ state, keep, changed, say }) {
     const keys = [...pending.keys()];
     const span = keys.length ? `（${shortDate(keys[0], state.today)} 至 ${shortDate(keys.at(-1), state.today)}）` : '';
     $('restore-summary').textContent =
-      `备份“${file.name}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。${laterText(read.later, state.today)}`
+      `备份“${named(file.name)}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。${laterText(read.later, state.today)}`
       + '合并：保留两边所有的日子；替换：只保留备份里的日子。恢复前会自动保留现在的花园，之后可以撤销。';
     say('', '');
     confirmBox.hidden = false;

@@ -65,9 +65,11 @@ describe('backup and restore', () => {
     await withGarden(browser, { days: { '2025-06-01': { mood: 'sad', note: '会被替换' } } }, async (target) => {
       const { page } = target;
       await page.evaluate(() => window.moodMode('menu'));
-      await restoreFile(page, 'garden.json', text);
+      // A right-to-left override in the name must not turn the sentence around.
+      await restoreFile(page, '花园\u202Enosj.json', text);
       await page.locator('#restore-confirm').waitFor();
-      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天的记录（2024年6月14日 至 6月15日）`));
+      assert.match(await page.textContent('#restore-summary'),
+        new RegExp(`^备份“\u2068花园nosj.json\u2069”里有 ${Object.keys(year).length} 天的记录（2024年6月14日 至 6月15日）`));
       await page.click('#restore-no');
       assert.deepEqual(await storedDays(page), { '2025-06-01': { mood: 'sad', note: '会被替换' } });
 
