@@ -14,6 +14,8 @@ export const NOTE_MAX = 200;
 // stacked combining marks cannot grow without end.
 const NOTE_MAX_UNITS = 10 * NOTE_MAX;
 export const MAX_DAYS = 36600; // a century of daily planting
+// No journal's day comes before this year: an earlier one is a mistake.
+const FIRST_YEAR = 1900;
 // The browser keeps at most 10 MiB of UTF-16 per origin, about 5.2 million
 // code units. A code unit becomes at most 3 bytes of UTF-8, and a backup adds
 // under 40 bytes of layout per day, so no garden that storage can hold makes
@@ -53,7 +55,9 @@ function checkFields(obj, allowed, where) {
 // One day's record: { entry } or { error }. `lenient` reads what it can of a
 // record written by a newer version, which may carry more than mood and note.
 function readEntry(key, entry, lenient) {
-  if (!parseKey(key)) return { error: `“${shown(key)}”不是有效的日期` };
+  const date = parseKey(key);
+  if (!date) return { error: `“${shown(key)}”不是有效的日期` };
+  if (date.y < FIRST_YEAR) return { error: `“${key}”在 ${FIRST_YEAR} 年以前，不是日记里的日期` };
   if (!isPlainObject(entry)) return { error: `${fullDate(key)}的记录不完整` };
   if (!lenient) {
     const unknown = checkFields(entry, ENTRY_FIELDS, `${fullDate(key)}的记录中`);

@@ -4,7 +4,7 @@
 // enough for its track and carries a pattern of its own, so that no mood is
 // told by colour alone.
 import { MOODS, deepColour, moodOf } from './moods.js';
-import { addMonths, daysInMonth, monthKey, parseKey } from './days.js';
+import { addMonths, daysInMonth, localDate, monthKey, parseKey } from './days.js';
 import { flowerIcon } from './garden.js';
 
 const $ = (id) => document.getElementById(id);
@@ -40,7 +40,7 @@ export function createMonth({ state, pick }) {
 
   // The month's days, Monday first, each one a way to read that day.
   function drawDays({ y, m }) {
-    const blank = (new Date(y, m - 1, 1).getDay() + 6) % 7;
+    const blank = (localDate(y, m - 1, 1).getDay() + 6) % 7;
     const cells = Array.from({ length: blank }, () => node('li', 'blank'));
     const counts = new Map(MOODS.map((mood) => [mood.id, 0]));
     for (let d = 1; d <= daysInMonth(y, m); d++) {
