@@ -66,7 +66,7 @@ function drawWall() {
   const newYear = months.length > 12;
   const lastYear = newYear ? planted - (months.at(-1).planted) : 0;
   $('year-count').textContent = first
-    ? '还没有种花。点任务栏右下角的小花图标，选“种下今天”，种下第一朵吧。'
+    ? '还没有种花。点任务栏右下角的小花图标，选“种下今天”，种下第一朵吧。以前备份过的花园，可以在“花园菜单”→“从备份恢复”里找回来。'
     : newYear ? `${y - 1}年种下了 ${lastYear} 朵花` : `最近十二个月种下了 ${planted} 朵花`;
   $('new-year').hidden = !newYear;
   $('new-year').textContent = newYear ? `${y}年的花床在最下面一行。` : '';
@@ -206,6 +206,7 @@ const editor = createEditor({
     if (!isRecent(day, state.today)) throw new Error('只有最近 7 天可以种花或修改');
     await keep((days) => new Map(days).set(day, { mood, note }), day);
     toWall();
+    menu.backupCopy();
     return true;
   },
   entryOf: (day) => state.days.get(day),
@@ -309,6 +310,7 @@ state.ready = loaded.later.then((found) => {
   if (state.view === 'menu') menu.open();
 });
 saving = state.ready;
+menu.backupCopy();
 // Another page on this profile saved: the garden is drawn again from the store.
 watch((days) => {
   state.days = days;

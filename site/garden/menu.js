@@ -12,6 +12,7 @@ import { createBackup } from './backup.js';
 import { createMonth } from './month.js';
 import { createDayView } from './day.js';
 import { createAside } from './aside.js';
+import { createAutoBackup } from './auto.js';
 import { item } from './dom.js';
 import { findDays, marked, wordsOf } from './search.js';
 import { dayPref, pref, setPref } from './prefs.js';
@@ -67,9 +68,10 @@ function historyRow(key, { mood: id, note }, today, words) {
   return li;
 }
 
-// When a backup to a file is due, the one quiet line that says so.
+// When a backup is due, the one quiet line that says so. An automatic copy
+// counts as much as one to a file.
 function backupDue(state) {
-  const last = dayPref('lastBackup', state.today);
+  const last = [dayPref('lastBackup', state.today), dayPref('lastAuto', state.today)].filter(Boolean).sort().at(-1) ?? null;
   let planted = 0;
   let since = last;
   for (const key of state.days.keys()) {
@@ -97,6 +99,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   const dayView = createDayView({ state, keep, toEditor, changed: () => redraw() });
   const month = createMonth({ state, pick: showDay });
   const aside = createAside({ state, keep, backup, changed: () => redraw() });
+  const auto = createAutoBackup({ state, drawn: drawReminder });
 
   function showDay(key) {
     dayView.show(key);
@@ -169,6 +172,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     drawReminder();
     backup.drawUndo();
     backup.drawLast();
+    auto.draw();
     showDay(dayView.day || state.today);
   }
 
@@ -229,5 +233,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
       $('menu-wall').focus();
     },
     refresh: redraw,
+    // Asks for the weekly copy, when one is due.
+    backupCopy: auto.copy,
   };
 }

@@ -1,6 +1,7 @@
 // The page's own few settings, apart from the garden: when it was last
-// backed up to a file, whether the wall shows mood words, and whether a
-// first flower was ever planted. One small value in local storage; losing it
+// backed up to a file, whether the wall shows mood words, whether a first
+// flower was ever planted, and the weekly automatic backup (wanted or not,
+// or not yet asked; its last copy; whether the last try failed). One small value in local storage; losing it
 // costs a reminder or a hint, never a day. Each setting is read on its own:
 // one of the wrong type or form falls back to its default.
 import { parseKey } from './days.js';
@@ -14,6 +15,9 @@ const FIELDS = {
   lastBackup: [null, isDay],
   words: [true, isFlag],
   planted: [false, isFlag],
+  autoBackup: [null, isFlag],
+  lastAuto: [null, isDay],
+  autoFailed: [false, isFlag],
 };
 
 function read() {

@@ -9,6 +9,7 @@ import { keptGardens, keptRestore } from './store.js';
 import { named } from './dom.js';
 
 const $ = (id) => document.getElementById(id);
+const FILE_TYPES = [{ description: '情绪花园备份', accept: { 'application/json': ['.json'], 'text/plain': ['.txt'] } }];
 
 // Days after today in a backup, named, as the person may want to pull them up.
 function laterText(later, today) {
@@ -42,9 +43,31 @@ export function createRestore({ state, keep, changed, say }) {
     pickBox.hidden = true;
   }
 
-  async function readChosenFile() {
+  // The system's file picker opens in Documents, where the weekly copies
+  // are, and where a garden from another computer usually comes back.
+  async function choose() {
+    if (typeof window.showOpenFilePicker !== 'function') {
+      fileInput.click();
+      return;
+    }
+    let file;
+    try {
+      const [handle] = await window.showOpenFilePicker({ startIn: 'documents', types: FILE_TYPES });
+      file = await handle.getFile();
+    } catch (e) {
+      if (e?.name !== 'AbortError') fileInput.click();
+      return;
+    }
+    readChosen(file);
+  }
+
+  function readInput() {
     const file = fileInput.files[0];
     fileInput.value = '';
+    readChosen(file);
+  }
+
+  async function readChosen(file) {
     clear();
     $('backup-text').hidden = true;
     if (!file) return;
@@ -121,8 +144,8 @@ export function createRestore({ state, keep, changed, say }) {
     if (theirs) restore((days) => mergeDays(days, theirs, side), (days) => `已经合并，花园现在有 ${days.size} 天。`);
   }
 
-  $('backup-restore').addEventListener('click', () => fileInput.click());
-  fileInput.addEventListener('change', readChosenFile);
+  $('backup-restore').addEventListener('click', choose);
+  fileInput.addEventListener('change', readInput);
   $('restore-yes').addEventListener('click', replace);
   $('restore-merge').addEventListener('click', merge);
   $('merge-ours').addEventListener('click', () => mergeWith('ours'));

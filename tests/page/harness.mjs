@@ -87,17 +87,26 @@ export async function serveSite(context, { delay = {}, replace = {} } = {}) {
 
 export function recordHost() {
   const posted = [];
+  const listeners = new Set();
   window.__posted = posted;
+  // What the host says to the page, as PostWebMessageAsString does.
+  window.__hostSays = (data) => { for (const fn of listeners) fn({ data }); };
   window.chrome = window.chrome || {};
   window.chrome.webview = {
     // Remember how many flowers existed when each message went out.
     postMessage(message) {
       posted.push({ message, flowers: document.querySelectorAll('#garden .flower').length });
     },
-    addEventListener() {},
-    removeEventListener() {},
+    addEventListener(type, fn) {
+      if (type === 'message') listeners.add(fn);
+    },
+    removeEventListener(type, fn) {
+      listeners.delete(fn);
+    },
   };
 }
+
+export const hostSays = (page, text) => page.evaluate((t) => window.__hostSays(t), text);
 
 // Puts a value under the garden's key before the page's first load only, so
 // that reloads see what the page itself saved.
