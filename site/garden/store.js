@@ -121,7 +121,7 @@ async function settle(now, local) {
       for (const [key, value] of plan.puts) table.put(value, key);
     });
   } catch {
-    if (!plan || plan.problem) {
+    if (!plan || (plan.problem && plan.problem.kind !== 'newer')) {
       blocked = READ_ONLY;
       const days = plan?.days ?? local?.days ?? new Map();
       return { days, problem: plan ? { ...plan.problem, kind: 'stuck' } : { kind: 'unavailable' } };
@@ -131,6 +131,8 @@ async function settle(now, local) {
     Object.assign(plan, { saved: plan.stored, asides: plan.asides.filter((a) => !plan.puts.some(([key]) => key === a.key)) });
     old.keys.length = 0;
   }
+  // A garden a newer version wrote, in either store, is never written over.
+  if (plan.problem?.kind === 'newer') blocked = READ_ONLY;
   durable = true;
   ({ days: held, saved, kept } = plan);
   asides = plan.asides;

@@ -151,6 +151,16 @@ describe('read-only when saving could lose days', () => {
       assert.equal(await readStored(page), raw);
       assert.deepEqual(await asideCopies(page), {});
       await page.screenshot({ path: `${SCREENSHOTS}damaged-newer-version-1366x768.png` });
+
+      // The same when only the durable copy is a newer version's.
+      const newer = JSON.stringify({ version: 2, saved: 3, days: { '2025-06-01': { mood: 'calm', weather: 'sun' } } });
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, storedValue({ '2025-06-01': { mood: 'sad' } })]);
+      await putDurable(page, newer);
+      await page.reload();
+      await page.locator('#notice', { hasText: '新版 Verdalune' }).waitFor();
+      await plantHappy(page);
+      assert.match(await page.textContent('#editor-error'), /只能查看/);
+      assert.equal(await durableStored(page), newer);
     });
   });
 
