@@ -2,7 +2,7 @@
 // host it can show it, then answers the host's mode words.
 import { MOODS, moodOf, textColour } from './moods.js';
 import { isRecent, keyOf, longDate, msToNextMidnight, parseKey, yearAgo } from './days.js';
-import { load, save } from './store.js';
+import { load, save, watch } from './store.js';
 import { drawGarden, flowerIcon } from './garden.js';
 import { createEditor } from './editor.js';
 import { createMenu } from './menu.js';
@@ -66,7 +66,7 @@ function drawWall() {
   const newYear = months.length > 12;
   const lastYear = newYear ? planted - (months.at(-1).planted) : 0;
   $('year-count').textContent = first
-    ? '还没有种花。点任务栏右下角的小花图标，选“种下今天”，种下第一朵吧。'
+    ? '还没有种花。点任务栏右下角的小花图标，选“种下今天”，种下第一朵吧。以前备份过的花园，可以在“花园菜单”→“从备份恢复”里找回来。'
     : newYear ? `${y - 1}年种下了 ${lastYear} 朵花` : `最近十二个月种下了 ${planted} 朵花`;
   $('new-year').hidden = !newYear;
   $('new-year').textContent = newYear ? `${y}年的花床在最下面一行。` : '';
@@ -181,16 +181,15 @@ function cancelEditor() {
 
 // The one writer of the garden. `change(days)` makes the next garden from
 // the newest one: called only once the durable copy has been read and every
-// earlier change saved, so that none is made from a stale garden. It gives
-// a Map, or { days, restore } for a restore that 撤销恢复 can undo (see
-// save), and may throw to refuse. A change is shown once it is on disk;
-// when it cannot be saved nothing changes and the Error says why.
+// earlier change saved, and with the stored garden, so that none is made
+// from a stale one. It gives a Map, or { days, restore } for a restore that
+// 撤销恢复 can undo (see save), and may throw to refuse. A change is shown
+// once it is on disk; when it cannot be saved nothing changes and the Error
+// says why.
 let saving = null;
 function keep(change, grow = null) {
   const done = saving.then(async () => {
-    const made = typeof change === 'function' ? change(state.days) : change;
-    const { days, restore } = made instanceof Map ? { days: made } : made;
-    await save(days, restore);
+    const days = await save(change);
     state.days = days;
     state.grow = grow;
     drawWall();
@@ -207,6 +206,7 @@ const editor = createEditor({
     if (!isRecent(day, state.today)) throw new Error('只有最近 7 天可以种花或修改');
     await keep((days) => new Map(days).set(day, { mood, note }), day);
     toWall();
+    menu.backupCopy();
     return true;
   },
   entryOf: (day) => state.days.get(day),
@@ -301,15 +301,22 @@ drawProblem();
 // The durable copy, read meanwhile, wins when it is the newer; what
 // 撤销恢复 can undo is known only from it.
 state.ready = loaded.later.then((found) => {
-  if (found?.days) state.days = found.days;
-  if (found?.problem) state.problem = found.problem;
-  if (found) {
+  if (found && (found.days !== state.days || found.problem !== state.problem)) {
+    state.days = found.days;
+    state.problem = found.problem;
     drawWall();
     drawProblem();
   }
   if (state.view === 'menu') menu.open();
 });
 saving = state.ready;
+menu.backupCopy();
+// Another page on this profile saved: the garden is drawn again from the store.
+watch((days) => {
+  state.days = days;
+  drawWall();
+  if (state.view === 'menu') menu.refresh();
+});
 
 // A plain browser has no tray; give it the two ways in that the tray offers.
 if (!bridge.hasHost()) {

@@ -1,9 +1,12 @@
 // What was set aside because it could not be read, in the menu: each value
-// can be exported as it is, joined back where the garden lacks its days, or
-// deleted after one more question.
-import { MAX_DAYS } from './data.js';
+// can be exported as it is, joined back (where the garden lacks its days or
+// holds them otherwise, after one question about those), or deleted after
+// one more question. A value goes only once all of it is in the garden as it
+// is, or the person chose which side stays.
+import { MAX_DAYS, differing, holdsAll, mergeDays } from './data.js';
 import { asideValues, dropAside } from './store.js';
 import { button, item } from './dom.js';
+import { differText } from './restore.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -11,51 +14,72 @@ const $ = (id) => document.getElementById(id);
 export function createAside({ state, keep, backup, changed }) {
   const { say } = backup;
 
-  // What was set aside because it could not be read: export it as it is,
-  // and join back whatever of it can be read now.
   function drawAside() {
     const values = asideValues();
     $('aside').hidden = values.length === 0;
-    $('aside-list').replaceChildren(...values.map((value) => {
-      const li = item('li');
-      li.dataset.key = value.name;
-      const joinable = [...value.days.keys()].filter((k) => !state.days.has(k));
-      const parts = [];
-      if (value.whole) parts.push('整份读不出来');
-      else if (value.unread) parts.push(`${value.unread} 天的记录读不出来`);
-      if (joinable.length) parts.push(`${joinable.length} 天现在可以合并回花园`);
-      li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经合并回花园了'}。`));
-      const actions = item('div', 'actions');
-      actions.append(button('导出为文件', async () => {
-        const saved = await backup.deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
-        if (saved) say(`另外保管的内容已经原样存到文件“${saved.file}”。`, 'ok');
-      }));
-      if (joinable.length) {
-        actions.append(button(`合并回花园（${joinable.length} 天）`, async () => {
-          let joined = 0;
-          try {
-            await keep((days) => {
-              // Only days the garden still lacks: a day planted meanwhile stays.
-              const next = new Map(days);
-              for (const [key, entry] of value.days) if (!next.has(key)) { next.set(key, entry); joined++; }
-              // A garden over the limit would make a backup that no restore takes.
-              if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${next.size} 天`);
-              return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
-            });
-          } catch (e) {
-            say(`没能合并回花园：${e.message}。花园没有变。`, 'error');
-            return;
-          }
-          dropAside(value);
-          changed();
-          say(`已经把 ${joined} 天合并回花园。`, 'ok');
-        }));
-      }
-      const remove = button('删除', () => confirmRemove(li, value, remove));
-      actions.append(remove);
-      li.append(actions);
-      return li;
+    $('aside-list').replaceChildren(...values.map(row));
+  }
+
+  function row(value) {
+    const li = item('li');
+    li.dataset.key = value.name;
+    const missing = [...value.days.keys()].filter((k) => !state.days.has(k)).length;
+    const differ = differing(state.days, value.days).length;
+    const parts = [];
+    if (value.whole) parts.push('整份读不出来');
+    else if (value.unread) parts.push(`${value.unread} 天的记录读不出来`);
+    if (missing) parts.push(`${missing} 天现在可以合并回花园`);
+    if (differ) parts.push(`${differ} 天和花园里的记录不同`);
+    li.append(item('p', '', `${value.when || value.name} 另外保管的：${parts.join('，') || '都已经合并回花园了'}。`));
+    const actions = item('div', 'actions');
+    actions.append(button('导出为文件', async () => {
+      const saved = await backup.deliver(value.raw, `情绪花园-另外保管-${value.name}.txt`, '另外保管的内容');
+      if (saved) say(`另外保管的内容已经原样存到文件“${saved.file}”。`, 'ok');
     }));
+    if (missing + differ) actions.append(button(`合并回花园（${missing + differ} 天）`, () => join(li, value)));
+    const remove = button('删除', () => confirmRemove(li, value, remove));
+    actions.append(remove);
+    li.append(actions);
+    return li;
+  }
+
+  // Where a day differs, the person chooses once which side stays.
+  function join(li, value) {
+    const differ = differing(state.days, value.days);
+    if (!differ.length) {
+      joinWith(value, 'ours', false);
+      return;
+    }
+    li.querySelector('.aside-pick')?.remove();
+    const box = item('div', 'aside-pick');
+    const actions = item('div', 'actions');
+    const ours = button('留下现在的', () => joinWith(value, 'ours', true));
+    actions.append(ours, button('用另外保管的', () => joinWith(value, 'theirs', true)));
+    box.append(item('p', '', `有 ${differ.length} 天两边的记录不同（${differText(differ, state.days, value.days, state.today, '另外保管的')}）。要保留哪一边？`), actions);
+    li.append(box);
+    ours.focus();
+  }
+
+  async function joinWith(value, side, chose) {
+    let joined = 0;
+    let all = false;
+    try {
+      await keep((days) => {
+        const next = mergeDays(days, value.days, side);
+        const was = (k) => days.get(k) ?? {};
+        joined = [...value.days.keys()].filter((k) => was(k).mood !== next.get(k).mood || was(k).note !== next.get(k).note).length;
+        // A garden over the limit would make a backup that no restore takes.
+        if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${next.size} 天`);
+        all = chose || holdsAll(next, value.days);
+        return next;
+      });
+    } catch (e) {
+      say(`没能合并回花园：${e.message}。花园没有变。`, 'error');
+      return;
+    }
+    if (all && !value.whole && !value.unread) await dropAside(value);
+    changed();
+    say(`已经把 ${joined} 天合并回花园。`, 'ok');
   }
 
   // Deleting a set-aside value cannot be undone, so it is asked once more.
@@ -67,8 +91,8 @@ export function createAside({ state, keep, backup, changed }) {
       box.remove();
       remove.focus();
     });
-    actions.append(no, button('确定删除', () => {
-      if (!dropAside(value, true)) {
+    actions.append(no, button('确定删除', async () => {
+      if (!await dropAside(value)) {
         say('没能删除这份另外保管的内容，请稍后再试。', 'error');
         return;
       }

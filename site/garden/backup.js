@@ -1,12 +1,12 @@
-// Backup and restore, in the menu's "备份与恢复": the garden out to a file,
-// and a file back in, either replacing the garden or merged with it. The
-// garden as it was before a restore is kept, so that it can be undone
-// without losing a day planted since.
-import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, toBackup, undoRestore } from './data.js';
+// Backup, in the menu's "备份与恢复": the garden out to a file, or failing
+// that to the clipboard or a box to copy from; and, from restore.js, a file
+// back in.
+import { toBackup } from './data.js';
 import { daysBetween, shortDate } from './days.js';
-import { moodOf } from './moods.js';
-import { pref, setPref } from './prefs.js';
-import { keptGardens, keptRestore } from './store.js';
+import { dayPref, setPref } from './prefs.js';
+import { isDurable } from './store.js';
+import { createRestore, createUndo } from './restore.js';
+import { named } from './dom.js';
 
 const $ = (id) => document.getElementById(id);
 const status = $('backup-status');
@@ -36,7 +36,7 @@ async function deliver(text, suggestedName, what, types) {
       const out = await handle.createWritable();
       await out.write(text);
       await out.close();
-      return { file: handle.name };
+      return { file: named(handle.name) };
     } catch (e) {
       if (e && e.name === 'AbortError') {
         say('已取消，没有保存。', '');
@@ -59,186 +59,36 @@ async function deliver(text, suggestedName, what, types) {
   return null;
 }
 
-// `backedUp()` runs once a backup reached a file.
+// `backedUp()` runs once a backup reached a file. Only the garden read from
+// the durable store counts as backed up: until it is read, the one shown may
+// lack days, so the backup waits for it.
 async function backup(state, backedUp) {
+  await state.ready;
   const n = state.days.size;
   const saved = await deliver(toBackup(state.days, new Date()), `情绪花园备份-${state.today}.json`, `${n} 天的花园备份`,
     [{ description: '情绪花园备份', accept: { 'application/json': ['.json'] } }]);
   if (!saved) return;
   say(`已把 ${n} 天的记录备份到“${saved.file}”。`, 'ok');
+  if (!isDurable()) return;
   setPref('lastBackup', state.today);
   drawLast(state);
   backedUp?.();
 }
 
 function drawLast(state) {
-  const last = pref('lastBackup');
+  const last = dayPref('lastBackup', state.today);
   const ago = last && daysBetween(last, state.today);
   $('backup-last').textContent = last
     ? `上次备份：${shortDate(last, state.today)}，${ago > 0 ? `${ago} 天前` : '今天'}`
     : '还没有备份过';
 }
 
-// A backup file read, checked and put to the person: 替换 or 合并. Either
-// is computed from the newest garden and saved together with what undoes it.
-function createRestore({ state, keep, changed }) {
-  const fileInput = $('restore-file');
-  const confirmBox = $('restore-confirm');
-  const pickBox = $('restore-pick');
-  let pending = null;
-
-  function clear() {
-    pending = null;
-    confirmBox.hidden = true;
-    pickBox.hidden = true;
-  }
-
-  async function readChosenFile() {
-    const file = fileInput.files[0];
-    fileInput.value = '';
-    clear();
-    backupText.hidden = true;
-    if (!file) return;
-    const refuse = (why) => say(`没能恢复：${why}。花园没有变。`, 'error');
-    if (file.size > BACKUP_MAX_BYTES) {
-      refuse(`文件太大（${(file.size / 1048576).toFixed(1)} MB），备份文件最多 ${BACKUP_MAX_BYTES / 1048576} MB`);
-      return;
-    }
-    let text;
-    try {
-      text = decodeText(await file.arrayBuffer());
-    } catch {
-      refuse('文件读不出来');
-      return;
-    }
-    const read = fromBackup(text, state.today);
-    if (read.error) {
-      refuse(read.error);
-      return;
-    }
-    await state.ready; // the garden counted below is the newest
-    pending = read.days;
-    const keys = [...pending.keys()];
-    const span = keys.length ? `（${shortDate(keys[0], state.today)} 至 ${shortDate(keys.at(-1), state.today)}）` : '';
-    $('restore-summary').textContent =
-      `备份“${file.name}”里有 ${keys.length} 天的记录${span}，现在的花园有 ${state.days.size} 天。`
-      + '合并：保留两边所有的日子；替换：只保留备份里的日子。恢复前会自动保留现在的花园，之后可以撤销。';
-    say('', '');
-    confirmBox.hidden = false;
-    $('restore-no').focus();
-  }
-
-  // Puts `make(days)` in the garden's place, keeping what undoes it.
-  async function restore(make, done) {
-    clear();
-    let days;
-    try {
-      days = await keep((before) => {
-        const after = make(before);
-        // A garden over the limit would make a backup that no restore takes.
-        if (after.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${after.size} 天`);
-        return { days: after, restore: { when: state.today, before, after } };
-      });
-    } catch (e) {
-      say(`没能恢复：${e.message}。花园没有变。`, 'error');
-      return;
-    }
-    changed();
-    say(done(days), 'ok');
-    $('restore-undo').focus();
-  }
-
-  function replace() {
-    const theirs = pending;
-    if (theirs) restore(() => theirs, (days) => `已经恢复，花园现在是备份里的 ${days.size} 天。`);
-  }
-
-  // Where the same day differs, the person chooses once which side stays.
-  async function merge() {
-    if (!pending) return;
-    await state.ready;
-    const differ = differing(state.days, pending);
-    if (differ.length === 0) {
-      mergeWith('ours');
-      return;
-    }
-    $('restore-differ').textContent = `有 ${differ.length} 天两边的记录不同（${differText(differ)}）。要保留哪一边？`;
-    pickBox.hidden = false;
-    $('merge-ours').focus();
-  }
-
-  // Both sides of up to five days, so that the choice is not a guess.
-  function differText(differ) {
-    const shown = differ.slice(0, 5).map((key) => {
-      const [now, then] = [state.days.get(key), pending.get(key)].map((entry) => moodOf(entry.mood).name);
-      return `${shortDate(key, state.today)}：${now === then ? `两边都是${now}，写的话不一样` : `现在是${now}，备份里是${then}`}`;
-    });
-    const more = differ.length - shown.length;
-    return shown.join('；') + (more ? `；还有 ${more} 天` : '');
-  }
-
-  function mergeWith(side) {
-    const theirs = pending;
-    if (theirs) restore((days) => mergeDays(days, theirs, side), (days) => `已经合并，花园现在有 ${days.size} 天。`);
-  }
-
-  $('backup-restore').addEventListener('click', () => fileInput.click());
-  fileInput.addEventListener('change', readChosenFile);
-  $('restore-yes').addEventListener('click', replace);
-  $('restore-merge').addEventListener('click', merge);
-  $('merge-ours').addEventListener('click', () => mergeWith('ours'));
-  $('merge-theirs').addEventListener('click', () => mergeWith('theirs'));
-  $('restore-no').addEventListener('click', () => {
-    clear();
-    say('没有恢复，花园没有变。', '');
-  });
-  return { clear };
-}
-
-// 撤销恢复: the garden from before the last restore, with every day planted
-// or changed since it. The kept copy goes with the undo, or with the next
-// restore, which keeps its own.
-function createUndo({ state, keep, changed }) {
-  const button = $('restore-undo');
-
-  async function undo() {
-    button.disabled = true;
-    let undone = null;
-    try {
-      await keep((days) => {
-        const kept = keptGardens();
-        if (!kept) throw new Error('恢复之前的花园已经不在了');
-        undone = { ...undoRestore(kept.before, kept.after, days), when: kept.when, size: kept.before.size };
-        return { days: undone.days, restore: null };
-      });
-    } catch (e) {
-      say(`没能撤销：${e.message}。`, 'error');
-      return;
-    } finally {
-      button.disabled = false;
-    }
-    changed();
-    const back = `已经撤销，花园回到${shortDate(undone.when, state.today)}恢复之前的 ${undone.size} 天`;
-    say(undone.since ? `${back}，恢复之后种下或改过的 ${undone.since} 天也都留着。` : `${back}。`, 'ok');
-    $('backup-restore').focus();
-  }
-
-  function draw() {
-    const kept = keptRestore();
-    $('restore-undo-box').hidden = !kept;
-    if (kept) $('restore-undo-text').textContent = `${shortDate(kept.when, state.today)}恢复之前的花园（${kept.size} 天）还留着。`;
-  }
-
-  button.addEventListener('click', undo);
-  return { draw };
-}
-
 // `keep(change)` saves and shows a new garden (rejecting with an Error when
 // it cannot); `changed()` redraws the menu after it; `backedUp()` after a
 // backup reached a file.
 export function createBackup({ state, keep, changed, backedUp }) {
-  const restore = createRestore({ state, keep, changed });
-  const undo = createUndo({ state, keep, changed });
+  const restore = createRestore({ state, keep, changed, say });
+  const undo = createUndo({ state, keep, changed, say });
   $('backup-save').addEventListener('click', () => {
     restore.clear();
     backup(state, backedUp);

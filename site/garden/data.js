@@ -3,7 +3,7 @@
 // so the same rules apply to local storage and to restored files. Every
 // message here may be shown to the user, so it speaks of days, notes and
 // files, never of the format underneath.
-import { fullDate, parseKey, shortDate } from './days.js';
+import { fullDate, parseKey } from './days.js';
 import { isMood } from './moods.js';
 
 export const VERSION = 1;
@@ -14,6 +14,8 @@ export const NOTE_MAX = 200;
 // stacked combining marks cannot grow without end.
 const NOTE_MAX_UNITS = 10 * NOTE_MAX;
 export const MAX_DAYS = 36600; // a century of daily planting
+// No journal's day comes before this year: an earlier one is a mistake.
+const FIRST_YEAR = 1900;
 // The browser keeps at most 10 MiB of UTF-16 per origin, about 5.2 million
 // code units. A code unit becomes at most 3 bytes of UTF-8, and a backup adds
 // under 40 bytes of layout per day, so no garden that storage can hold makes
@@ -53,7 +55,9 @@ function checkFields(obj, allowed, where) {
 // One day's record: { entry } or { error }. `lenient` reads what it can of a
 // record written by a newer version, which may carry more than mood and note.
 function readEntry(key, entry, lenient) {
-  if (!parseKey(key)) return { error: `“${shown(key)}”不是有效的日期` };
+  const date = parseKey(key);
+  if (!date) return { error: `“${shown(key)}”不是有效的日期` };
+  if (date.y < FIRST_YEAR) return { error: `“${key}”在 ${FIRST_YEAR} 年以前，不是日记里的日期` };
   if (!isPlainObject(entry)) return { error: `${fullDate(key)}的记录不完整` };
   if (!lenient) {
     const unknown = checkFields(entry, ENTRY_FIELDS, `${fullDate(key)}的记录中`);
@@ -181,6 +185,15 @@ export function differing(ours, theirs) {
   return out.sort();
 }
 
+// True when every day of `some` is in `days` as it is.
+export function holdsAll(days, some) {
+  for (const [key, entry] of some) {
+    const mine = days.get(key);
+    if (!mine || mine.mood !== entry.mood || mine.note !== entry.note) return false;
+  }
+  return true;
+}
+
 // Every day of both gardens; where both hold a day, `side` ('ours' or
 // 'theirs') says whose stays.
 export function mergeDays(ours, theirs, side) {
@@ -189,20 +202,23 @@ export function mergeDays(ours, theirs, side) {
   return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
 }
 
-// Undoes a restore or merge: the garden from before it, with every day
-// planted or changed since (`now` against `after`) on top, as the later
-// change wins. Returns { days, since }, since counting the days kept from
-// after the restore.
+// Undoes a restore or merge: the garden from before it, with every change
+// since (`now` against `after`) on top, as the later change wins: a day
+// planted or changed since stays, and one pulled up since stays pulled up.
+// Returns { days, since, pulled }, counting the days kept from after the
+// restore and those pulled up that the undo would have brought back.
 export function undoRestore(before, after, now) {
   const next = new Map(before);
   let since = 0;
+  let pulled = 0;
   for (const [key, entry] of now) {
     const then = after.get(key);
     if (then && then.mood === entry.mood && then.note === entry.note) continue;
     next.set(key, entry);
     since++;
   }
-  return { days: new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))), since };
+  for (const key of after.keys()) if (!now.has(key) && next.delete(key)) pulled++;
+  return { days: new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))), since, pulled };
 }
 
 export function toBackup(days, now) {
@@ -210,7 +226,8 @@ export function toBackup(days, now) {
   return JSON.stringify(backup, null, 2) + '\n';
 }
 
-// Restores take a file whole or not at all; `today` refuses days not yet lived.
+// Restores take a file whole or not at all. With `today`, `later` lists the
+// days after it: kept, as a clock once set wrong may have planted them.
 export function fromBackup(text, today) {
   if (text.trim() === '') return { error: '文件是空的' };
   let root;
@@ -231,9 +248,7 @@ export function fromBackup(text, today) {
   if ('exported' in root && typeof root.exported !== 'string') return { error: '备份的导出时间格式不对' };
   const read = checkDays(root.days, '备份');
   if (read.error || !today) return read;
-  const later = [...read.days.keys()].filter((key) => key > today);
-  if (later.length) return { error: `备份中有 ${later.length} 天在今天之后（最早是 ${shortDate(later[0], today)}），请先检查电脑的日期` };
-  return read;
+  return { days: read.days, later: [...read.days.keys()].filter((key) => key > today) };
 }
 
 // Text of a backup file as the user may have re-saved it: UTF-8 or UTF-16

@@ -1,6 +1,7 @@
 // One day in the menu, whole note included, and what can be done with it:
 // plant or change it, or pull up its flower, while it is one of the last
-// seven days. Days long gone and days still to come are only read.
+// seven days. Days long gone and days still to come are only read; a flower
+// on a day after today, planted while the clock was wrong, can be pulled up.
 import { moodOf } from './moods.js';
 import { dayName, isRecent, longDate, shortDate } from './days.js';
 import { flowerIcon } from './garden.js';
@@ -36,14 +37,15 @@ export function createDayView({ state, keep, toEditor, changed }) {
     $('day-note').hidden = !entry?.note;
     $('day-note').textContent = entry?.note || '';
     const recent = isRecent(key, state.today);
-    const hint = key > state.today
-      ? '这一天还没到呢，到了那天再来种吧。'
-      : recent ? '' : '这一天已超过 7 天，只能查看，不能修改。最近 7 天内的日子可以补种或修改。';
+    const later = key > state.today;
+    const hint = later && entry ? '这一天在今天之后，可能是电脑的日期曾经不对。这朵花留着；不需要的话，可以拔掉。'
+      : later ? '这一天还没到呢，到了那天再来种吧。'
+        : recent ? '' : '这一天已超过 7 天，只能查看，不能修改。最近 7 天内的日子可以补种或修改。';
     $('day-hint').hidden = !hint;
     $('day-hint').textContent = hint;
     $('day-plant').hidden = !recent;
     $('day-plant').textContent = entry ? '修改这一天' : key === state.today ? '种下今天' : '补种这一天';
-    $('day-pull').hidden = !recent || !entry;
+    $('day-pull').hidden = !(recent || later) || !entry;
     $('pull-confirm').hidden = true;
   }
 
@@ -67,7 +69,7 @@ export function createDayView({ state, keep, toEditor, changed }) {
     $('pull-confirm').hidden = true;
     const date = shortDate(key, state.today);
     // The date may have moved on while the question was open.
-    if (!isRecent(key, state.today)) {
+    if (!isRecent(key, state.today) && key <= state.today) {
       say(`${date}已超过 7 天，不能再拔掉了。`, 'error');
       return;
     }

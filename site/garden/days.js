@@ -6,7 +6,15 @@ const WEEKDAYS = ['日', '一', '二', '三', '四', '五', '六'];
 const pad = (n) => String(n).padStart(2, '0');
 
 export function keyOf(date) {
-  return `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())}`;
+  return `${String(date.getFullYear()).padStart(4, '0')}-${pad(date.getMonth() + 1)}-${pad(date.getDate())}`;
+}
+
+// The local date y-m-d (m from 0, d may run over). Date(y, m, d) takes
+// years 0 to 99 for 1900 to 1999.
+export function localDate(y, m, d) {
+  const date = new Date(2000, 0, 1);
+  date.setFullYear(y, m, d);
+  return date;
 }
 
 // Returns { y, m, d } (m from 1) for a real calendar date, otherwise null.
@@ -42,12 +50,12 @@ export function daysInMonth(y, m) {
 
 export function dateOf(key) {
   const p = parseKey(key);
-  return new Date(p.y, p.m - 1, p.d);
+  return localDate(p.y, p.m - 1, p.d);
 }
 
 export function addDays(key, n) {
   const p = parseKey(key);
-  return keyOf(new Date(p.y, p.m - 1, p.d + n));
+  return keyOf(localDate(p.y, p.m - 1, p.d + n));
 }
 
 // How many days, today included, can still be planted or changed.
@@ -125,7 +133,7 @@ export function wallMonths(todayKey) {
   const first = p.m === 1 ? -12 : -11;
   const months = [];
   for (let i = first; i <= 0; i++) {
-    const date = new Date(p.y, p.m - 1 + i, 1);
+    const date = localDate(p.y, p.m - 1 + i, 1);
     months.push({ y: date.getFullYear(), m: date.getMonth() + 1 });
   }
   return months;

@@ -12,9 +12,10 @@ import { createBackup } from './backup.js';
 import { createMonth } from './month.js';
 import { createDayView } from './day.js';
 import { createAside } from './aside.js';
+import { createAutoBackup } from './auto.js';
 import { item } from './dom.js';
 import { findDays, marked, wordsOf } from './search.js';
-import { pref, setPref } from './prefs.js';
+import { dayPref, pref, setPref } from './prefs.js';
 
 const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
@@ -57,6 +58,7 @@ function historyRow(key, { mood: id, note }, today, words) {
   const moodTag = item('span', 'h-mood');
   moodTag.append(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
   open.append(time, moodTag);
+  if (key > today) open.append(item('span', 'h-later', '在今天之后'));
   if (note) {
     const line = item('span', 'h-note');
     line.append(...(words.length ? marked(note, words) : [note]));
@@ -66,9 +68,10 @@ function historyRow(key, { mood: id, note }, today, words) {
   return li;
 }
 
-// When a backup to a file is due, the one quiet line that says so.
+// When a backup is due, the one quiet line that says so. An automatic copy
+// counts as much as one to a file.
 function backupDue(state) {
-  const last = pref('lastBackup');
+  const last = [dayPref('lastBackup', state.today), dayPref('lastAuto', state.today)].filter(Boolean).sort().at(-1) ?? null;
   let planted = 0;
   let since = last;
   for (const key of state.days.keys()) {
@@ -96,6 +99,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
   const dayView = createDayView({ state, keep, toEditor, changed: () => redraw() });
   const month = createMonth({ state, pick: showDay });
   const aside = createAside({ state, keep, backup, changed: () => redraw() });
+  const auto = createAutoBackup({ state, drawn: drawReminder });
 
   function showDay(key) {
     dayView.show(key);
@@ -135,14 +139,13 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     $('years-more').textContent = `显示更早的 ${Math.min(left, YEARS_PAGE)} 年`;
   }
 
-  // Planted days up to today, newest first, or those whose note holds the
-  // words searched for; each opens in the day view.
+  // Planted days, newest first, or those whose note holds the words searched
+  // for; each opens in the day view. A day after today is among them: a
+  // clock once set wrong may have planted it.
   function drawHistory() {
     const query = $('search').value;
     words = wordsOf(query);
-    history = words.length
-      ? findDays(state.days, state.today, words)
-      : [...state.days.keys()].filter((k) => k <= state.today).sort().reverse();
+    history = words.length ? findDays(state.days, words) : [...state.days.keys()].sort().reverse();
     historyShown = 0;
     $('history-title').textContent = !words.length ? '种过的日子'
       : history.length ? `写着“${query.trim()}”的日子：${history.length} 天` : `没有哪天写着“${query.trim()}”`;
@@ -169,12 +172,14 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     drawReminder();
     backup.drawUndo();
     backup.drawLast();
+    auto.draw();
     showDay(dayView.day || state.today);
   }
 
   // The wall as it is now, through the same path as a backup. Its code is
   // fetched when first asked for, not with every start of the wall.
   async function savePicture() {
+    await state.ready; // the wall drawn from the durable copy
     let picture;
     try {
       const { wallPicture } = await import('./picture.js');
@@ -227,5 +232,8 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
     focus() {
       $('menu-wall').focus();
     },
+    refresh: redraw,
+    // Asks for the weekly copy, when one is due.
+    backupCopy: auto.copy,
   };
 }

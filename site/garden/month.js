@@ -1,9 +1,10 @@
-// The menu's month at a glance: any month up to this one, day by day under
-// a weekday header, with its counts per mood. Each mood's mark is dark
+// The menu's month at a glance: any month from the first planted one to
+// this one (or to a later one that holds a day, planted while the clock was
+// wrong), day by day under a weekday header, with its counts per mood. Each mood's mark is dark
 // enough for its track and carries a pattern of its own, so that no mood is
 // told by colour alone.
 import { MOODS, deepColour, moodOf } from './moods.js';
-import { addMonths, daysInMonth, monthKey, parseKey } from './days.js';
+import { addMonths, daysInMonth, localDate, monthKey, parseKey } from './days.js';
 import { flowerIcon } from './garden.js';
 
 const $ = (id) => document.getElementById(id);
@@ -26,22 +27,25 @@ export function moodMark(mood) {
 // `pick(key)` reads a day.
 export function createMonth({ state, pick }) {
   let shown = null; // { y, m }
-  let first = 0; // the earliest year that can be shown
+  // The first and last month that can be shown.
+  let first = null;
+  let last = null;
 
   const thisMonth = () => {
     const { y, m } = parseKey(state.today);
     return { y, m };
   };
   const isThisMonth = ({ y, m }) => monthKey(y, m) === state.today.slice(0, 7);
+  const index = ({ y, m }) => y * 12 + m;
 
   // The month's days, Monday first, each one a way to read that day.
   function drawDays({ y, m }) {
-    const blank = (new Date(y, m - 1, 1).getDay() + 6) % 7;
+    const blank = (localDate(y, m - 1, 1).getDay() + 6) % 7;
     const cells = Array.from({ length: blank }, () => node('li', 'blank'));
     const counts = new Map(MOODS.map((mood) => [mood.id, 0]));
     for (let d = 1; d <= daysInMonth(y, m); d++) {
       const key = `${monthKey(y, m)}-${String(d).padStart(2, '0')}`;
-      const entry = key <= state.today && state.days.get(key);
+      const entry = state.days.get(key);
       const b = node('button', '', String(d));
       b.type = 'button';
       b.dataset.day = key;
@@ -85,30 +89,32 @@ export function createMonth({ state, pick }) {
     $('month-total').textContent = now
       ? `这个月过了 ${parseKey(state.today).d} 天，种了 ${total} 天。`
       : `这个月 ${daysInMonth(y, m)} 天，种了 ${total} 天。`;
-    $('month-next').disabled = now;
-    $('month-prev').disabled = y === first && m === 1;
+    $('month-next').disabled = index(shown) >= index(last);
+    $('month-prev').disabled = index(shown) <= index(first);
     $('month-year').value = String(y);
   }
 
-  // The years to jump to: from the first planted one to this one.
+  // The years to jump to: this one and those with a planted day.
   function drawYears() {
-    const last = thisMonth().y;
-    first = last;
-    for (const key of state.days.keys()) first = Math.min(first, Number(key.slice(0, 4)));
-    const options = [];
-    for (let y = last; y >= first; y--) {
+    const now = thisMonth();
+    const years = new Set([now.y]);
+    last = now;
+    for (const key of state.days.keys()) {
+      years.add(Number(key.slice(0, 4)));
+      if (key.slice(0, 7) > monthKey(last.y, last.m)) last = parseKey(key);
+    }
+    const sorted = [...years].sort((a, b) => b - a);
+    first = { y: sorted.at(-1), m: 1 };
+    $('month-year').replaceChildren(...sorted.map((y) => {
       const option = node('option', '', `${y}年`);
       option.value = String(y);
-      options.push(option);
-    }
-    $('month-year').replaceChildren(...options);
+      return option;
+    }));
   }
 
-  // Never past today's month, never before the first year.
+  // Never past the last month, never before the first year.
   function show(month) {
-    const now = thisMonth();
-    const i = (x) => x.y * 12 + x.m;
-    shown = i(month) > i(now) ? now : month.y < first ? { y: first, m: 1 } : month;
+    shown = index(month) > index(last) ? { y: last.y, m: last.m } : index(month) < index(first) ? first : month;
     draw();
   }
 

@@ -2,7 +2,9 @@
 // garden or merged with it.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { durableStored, launch, plant, withGarden, yearOfDays, readStored, storedDays, KEY, TODAY } from './harness.mjs';
+import {
+  answerLate, durableStored, launch, plant, withGarden, yearOfDays, readStored, storedDays, storedValue, KEY, TODAY,
+} from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -63,9 +65,11 @@ describe('backup and restore', () => {
     await withGarden(browser, { days: { '2025-06-01': { mood: 'sad', note: '会被替换' } } }, async (target) => {
       const { page } = target;
       await page.evaluate(() => window.moodMode('menu'));
-      await restoreFile(page, 'garden.json', text);
+      // A right-to-left override in the name must not turn the sentence around.
+      await restoreFile(page, '花园\u202Enosj.json', text);
       await page.locator('#restore-confirm').waitFor();
-      assert.match(await page.textContent('#restore-summary'), new RegExp(`${Object.keys(year).length} 天的记录（2024年6月14日 至 6月15日）`));
+      assert.match(await page.textContent('#restore-summary'),
+        new RegExp(`^备份“\u2068花园nosj.json\u2069”里有 ${Object.keys(year).length} 天的记录（2024年6月14日 至 6月15日）`));
       await page.click('#restore-no');
       assert.deepEqual(await storedDays(page), { '2025-06-01': { mood: 'sad', note: '会被替换' } });
 
@@ -114,6 +118,81 @@ describe('backup and restore', () => {
     });
   });
 
+  test('备份到文件 right after a start, with the durable copy 3 s late, holds every day', async () => {
+    const year = yearOfDays();
+    await withGarden(browser, { days: year, initScripts: [fakeSavePicker] }, async ({ page }) => {
+      await plant(page, '开心', '最新的一天');
+      const durable = JSON.parse(await durableStored(page)).days;
+      await page.addInitScript(answerLate, 3000);
+      // No first picture, then one a save behind, as after a crash.
+      for (const picture of [null, storedValue(year)]) {
+        await page.evaluate(([k, v]) => (v === null ? localStorage.removeItem(k) : localStorage.setItem(k, v)), [KEY, picture]);
+        await page.evaluate(() => localStorage.removeItem('verdalune.prefs.v1'));
+        await page.reload();
+        await page.evaluate(() => window.moodMode('menu'));
+        await page.click('#backup-save');
+        await statusSays(page, /已把 \d+ 天的记录备份到“/);
+        assert.deepEqual(JSON.parse(await page.evaluate(() => window.__saved[0])).days, durable);
+        assert.match(await page.textContent('#backup-status'), new RegExp(`已把 ${Object.keys(durable).length} 天`));
+        assert.equal(await page.textContent('#backup-last'), '上次备份：6月15日，今天');
+      }
+    });
+  });
+
+  test('a day after today, from a clock once wrong, is read, found, backed up, restored elsewhere and pulled up', async () => {
+    const days = { '2025-06-14': { mood: 'calm' }, '2025-06-20': { mood: 'warm', note: '那天时钟错了' } };
+    const text = await withGarden(browser, { days, initScripts: [fakeSavePicker] }, async ({ page, errors }) => {
+      await page.evaluate(() => window.moodMode('menu'));
+      assert.equal(await page.getAttribute('#month-days button[data-day="2025-06-20"]', 'data-mood'), 'warm');
+      assert.deepEqual(await page.$$eval('#history-list li', (li) => li.map((x) => x.dataset.day)), ['2025-06-20', '2025-06-14']);
+      assert.match(await page.textContent('#history-list li'), /在今天之后/);
+      await page.fill('#search', '时钟');
+      await page.click('#history-list button[data-day="2025-06-20"]');
+      assert.equal(await page.textContent('#day-note'), '那天时钟错了');
+      assert.match(await page.textContent('#day-hint'), /在今天之后，可能是电脑的日期曾经不对/);
+      assert.ok(await page.locator('#day-pull').isVisible());
+      await page.click('#backup-save');
+      await statusSays(page, /已把 2 天的记录/);
+      assert.deepEqual(errors, []);
+      return page.evaluate(() => window.__saved[0]);
+    });
+    await withGarden(browser, {}, async ({ page, errors }) => {
+      await page.evaluate(() => window.moodMode('menu'));
+      await restoreFile(page, 'clock.json', text);
+      assert.match(await page.textContent('#restore-summary'), /其中 1 天在今天之后（6月20日），可能是当时电脑的日期不对，也会一起恢复。/);
+      await page.click('#restore-yes');
+      await statusSays(page, /已经恢复，花园现在是备份里的 2 天/);
+      await page.click('#history-list button[data-day="2025-06-20"]');
+      await page.click('#day-pull');
+      await page.click('#pull-yes');
+      await page.locator('#day-status', { hasText: '6月20日的花已经拔掉了' }).waitFor();
+      assert.deepEqual(await storedDays(page), { '2025-06-14': { mood: 'calm' } });
+      assert.deepEqual(errors, []);
+    });
+  });
+
+  test('odd settings fall back to their defaults: the menu opens whole, and a merge is confirmed', async () => {
+    const odd = ['{"lastBackup":"2025-6-1"}', '{"lastBackup":"2025-06-01T08:00:00.000Z","words":"yes"}', '{"lastBackup":20250601}',
+      '{"lastBackup":"2026-01-01"}', '[1]', '{"lastBackup'];
+    await withGarden(browser, { days: yearOfDays() }, async ({ page, errors }) => {
+      for (const [i, value] of odd.entries()) {
+        await page.evaluate((v) => localStorage.setItem('verdalune.prefs.v1', v), value);
+        await page.reload();
+        await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+        assert.equal(await page.getAttribute('#wall', 'data-words'), 'on', value);
+        await page.evaluate(() => window.moodMode('menu'));
+        assert.equal(await page.textContent('#backup-last'), '还没有备份过', value);
+        assert.match(await page.textContent('#backup-reminder'), /^花园还没有备份过/, value);
+        assert.equal(await page.locator('#history-list li').count(), 50, value);
+        await restoreFile(page, 'other.json', JSON.stringify({ app: APP, version: 1, days: { [`2000-01-0${i + 1}`]: { mood: 'calm' } } }));
+        await page.click('#restore-merge');
+        await statusSays(page, /已经合并/);
+        assert.ok(await page.locator('#restore-undo-box').isVisible(), value);
+      }
+      assert.deepEqual(errors, []);
+    });
+  });
+
   test('without a file picker the backup goes to the clipboard, and failing that into a text box', async () => {
     const noPicker = () => { window.showSaveFilePicker = undefined; };
     await withGarden(browser, {
@@ -146,7 +225,6 @@ describe('backup and restore', () => {
       ['some other JSON', JSON.stringify({ days: year }), /不是情绪花园的备份/],
       ['a newer version', JSON.stringify({ ...valid, version: 2 }), /新版 Verdalune/],
       ['no version', JSON.stringify({ app: APP, days: year }), /缺少版本信息/],
-      ['days after today', JSON.stringify({ ...valid, days: { ...year, '2025-06-20': { mood: 'happy' } } }), /1 天在今天之后/],
       ['one bad day among good ones', JSON.stringify({ ...valid, days: { ...year, '2025-06-10': { mood: 'happy', note: 5 } } }), /2025年6月10日的备注不是文字/],
       ['an unknown mood', JSON.stringify({ ...valid, days: { ...year, '2025-06-11': { mood: 'bored' } } }), /“bored”无法识别/],
       // Valid content, padded past the limit: only the size may refuse it.
@@ -188,7 +266,7 @@ describe('backup and restore', () => {
 
   // Two gardens with days in common, some of them different: the backup has
   // 06-01 alike, 06-02 and 06-03 changed, and 06-04 alone.
-  const ours = { '2025-05-30': { mood: 'calm', note: '只在这台电脑' }, '2025-06-01': { mood: 'happy' },
+  const ours = { '2025-05-30': { mood: 'calm', note: '只在这台电脑' }, '2025-06-01': { mood: 'happy' }, '2025-06-12': { mood: 'calm', note: '后来拔掉' },
     '2025-06-02': { mood: 'sad', note: '这边的' }, '2025-06-03': { mood: 'tired' } };
   const theirs = { '2025-06-01': { mood: 'happy' }, '2025-06-02': { mood: 'sad', note: '备份的' },
     '2025-06-03': { mood: 'cross' }, '2025-06-04': { mood: 'warm', note: '只在备份' } };
@@ -203,18 +281,24 @@ describe('backup and restore', () => {
         assert.equal(await page.textContent('#restore-differ'),
           '有 2 天两边的记录不同（6月2日：两边都是难过，写的话不一样；6月3日：现在是疲惫，备份里是烦躁）。要保留哪一边？');
         await page.click(button);
-        await statusSays(page, /已经合并，花园现在有 5 天/);
+        await statusSays(page, /已经合并，花园现在有 6 天/);
         const days = await storedDays(page);
-        assert.deepEqual(Object.keys(days), ['2025-05-30', '2025-06-01', '2025-06-02', '2025-06-03', '2025-06-04']);
+        assert.deepEqual(Object.keys(days), ['2025-05-30', '2025-06-01', '2025-06-02', '2025-06-03', '2025-06-04', '2025-06-12']);
         assert.deepEqual([days['2025-06-02'], days['2025-06-03']], [kept['2025-06-02'], kept['2025-06-03']]);
-        assert.equal(await page.locator('#garden .flower').count(), 5);
+        assert.equal(await page.locator('#garden .flower').count(), 6);
         if (side === 'theirs') {
-          // Undone as a replace is: the garden as it was before, with the day planted since.
+          // Undone as a replace is: the garden as it was before, with the day
+          // planted since, and without the one pulled up since.
           await plant(page, '开心', '合并之后');
           await page.evaluate(() => window.moodMode('menu'));
+          await page.click('#month-days button[data-day="2025-06-12"]');
+          await page.click('#day-pull');
+          await page.click('#pull-yes');
+          await page.locator('#day-status', { hasText: '已经拔掉' }).waitFor();
           await page.click('#restore-undo');
-          await statusSays(page, /已经撤销，花园回到6月15日恢复之前的 4 天，恢复之后种下或改过的 1 天也都留着。/);
-          assert.deepEqual(await storedDays(page), { ...ours, [TODAY]: { mood: 'happy', note: '合并之后' } });
+          await statusSays(page, '已经撤销，花园回到6月15日恢复之前的 5 天，恢复之后种下或改过的 1 天也都留着，恢复之后拔掉的 1 天也不会回来。');
+          const { '2025-06-12': pulled, ...rest } = ours;
+          assert.deepEqual(await storedDays(page), { ...rest, [TODAY]: { mood: 'happy', note: '合并之后' } });
           assert.equal(await page.locator('#garden .flower').count(), 5);
         }
         assert.deepEqual(errors, []);

@@ -81,6 +81,9 @@ describe('host contract', () => {
       assert.equal(await view(page), 'wall');
       await page.evaluate(() => window.moodMode('menu'));
       assert.equal(await view(page), 'menu');
+      // Nobody to write a weekly copy: it is neither asked about nor offered.
+      assert.deepEqual(await page.evaluate(() => ['auto-ask', 'auto-switch', 'auto-line'].map((id) => document.getElementById(id).hidden)),
+        [true, true, true]);
       await page.click('#menu-wall');
       assert.equal(await view(page), 'wall');
       assert.deepEqual(g.errors, []);

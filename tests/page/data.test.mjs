@@ -4,7 +4,7 @@ process.env.TZ = 'America/New_York'; // has daylight-saving days of 23 and 25 ho
 
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
-import { parseKey, msToNextMidnight, wallMonths, keyOf, yearAgo } from '../../site/garden/days.js';
+import { addDays, parseKey, msToNextMidnight, wallMonths, keyOf, weekday, yearAgo } from '../../site/garden/days.js';
 import {
   decodeText, fromBackup, fromStored, leftover, noteLength, toBackup, toStored, undoRestore, BACKUP_MAX_BYTES, MAX_DAYS, NOTE_MAX,
 } from '../../site/garden/data.js';
@@ -39,6 +39,9 @@ describe('calendar', () => {
     }
     assert.equal(wallMonths('2025-02-01').length, 12);
     assert.equal(yearAgo('2024-02-29'), '2023-02-28');
+    // Years below 100 are not taken for the 1900s.
+    assert.equal(addDays('0100-01-01', -1), '0099-12-31');
+    assert.equal(weekday('0099-03-01'), '星期日');
   });
 });
 
@@ -61,6 +64,7 @@ describe('stored and backed-up data', () => {
       [backupOf({ ...ok, '2025-06-02': { mood: 'calm', note: '长'.repeat(201) } }), /2025年6月2日的备注超过 200 字/],
       [backupOf({ ...ok, '2025-06-02': { mood: 'calm', colour: 'red' } }), /无法识别的内容“colour”/],
       [backupOf({ ...ok, '2025-02-30': { mood: 'calm' } }), /“2025-02-30”不是有效的日期/],
+      [backupOf({ ...ok, '0099-03-01': { mood: 'calm' } }), /“0099-03-01”在 1900 年以前，不是日记里的日期/],
       [backupOf({ ...ok, '2025-06-02': 'happy' }), /2025年6月2日的记录不完整/],
       [backupOf({ ...ok, '2025-06-02': { note: 'x' } }), /2025年6月2日的记录缺少心情/],
       ['{"app":"verdalune-garden","version":1,"days":{"__proto__":{"mood":"happy"}}}', /“__proto__”不是有效的日期/],
@@ -132,10 +136,12 @@ describe('stored and backed-up data', () => {
     assert.equal(fromBackup(text, '2025-06-15').days.size, days.size);
   });
 
-  test('a restore refuses days after today', () => {
+  test('a restore keeps days after today, and names them', () => {
     const text = backupOf({ '2025-06-15': { mood: 'happy' }, '2025-06-16': { mood: 'sad' }, '2026-01-01': { mood: 'calm' } });
-    assert.match(fromBackup(text, '2025-06-15').error, /2 天在今天之后（最早是 6月16日）/);
-    assert.equal(fromBackup(text, '2026-01-01').days.size, 3);
+    const read = fromBackup(text, '2025-06-15');
+    assert.equal(read.days.size, 3);
+    assert.deepEqual(read.later, ['2025-06-16', '2026-01-01']);
+    assert.deepEqual(fromBackup(text, '2026-01-01').later, []);
   });
 
   test('undoing a restore keeps every day planted or changed since, the later change winning', () => {
@@ -146,6 +152,10 @@ describe('stored and backed-up data', () => {
     const { days, since } = undoRestore(before, after, now);
     assert.deepEqual([...days], [...m({ '2025-06-01': 'cross', '2025-06-02': 'calm', '2025-06-04': 'tired', '2025-06-05': 'sad' })]);
     assert.equal(since, 3);
+    // 06-02 was in the garden before and after the restore, and pulled up since.
+    const pulledSince = undoRestore(before, m({ ...Object.fromEntries([...after].map(([k, e]) => [k, e.mood])), '2025-06-02': 'calm' }), now);
+    assert.deepEqual([...pulledSince.days.keys()], ['2025-06-01', '2025-06-04', '2025-06-05']);
+    assert.equal(pulledSince.pulled, 1);
   });
 });
 

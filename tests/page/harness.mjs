@@ -1,6 +1,7 @@
 // Shared set-up for the page tests and the benchmark: the system's Chromium,
 // the site folder served under the host's own https origin, and a stand-in
 // for the host's chrome.webview that records what the page posts.
+import { readlinkSync, rmSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import { fileURLToPath } from 'node:url';
 import path from 'node:path';
@@ -86,17 +87,26 @@ export async function serveSite(context, { delay = {}, replace = {} } = {}) {
 
 export function recordHost() {
   const posted = [];
+  const listeners = new Set();
   window.__posted = posted;
+  // What the host says to the page, as PostWebMessageAsString does.
+  window.__hostSays = (data) => { for (const fn of listeners) fn({ data }); };
   window.chrome = window.chrome || {};
   window.chrome.webview = {
     // Remember how many flowers existed when each message went out.
     postMessage(message) {
       posted.push({ message, flowers: document.querySelectorAll('#garden .flower').length });
     },
-    addEventListener() {},
-    removeEventListener() {},
+    addEventListener(type, fn) {
+      if (type === 'message') listeners.add(fn);
+    },
+    removeEventListener(type, fn) {
+      listeners.delete(fn);
+    },
   };
 }
+
+export const hostSays = (page, text) => page.evaluate((t) => window.__hostSays(t), text);
 
 // Puts a value under the garden's key before the page's first load only, so
 // that reloads see what the page itself saved.
@@ -149,10 +159,32 @@ export async function openGarden(browser, {
     const value = stored !== undefined ? stored : storedValue(days);
     await page.addInitScript(seedOnce, { key: KEY, value });
   }
-  for (const script of initScripts) await page.addInitScript(script);
+  // Each a function, or [function, its argument].
+  for (const script of initScripts) await page.addInitScript(...[script].flat());
   await page.goto(ORIGIN + at);
   if (wait) await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
   return { context, page, log, errors, close: () => context.close() };
+}
+
+/**
+ * Opens the garden on a profile kept in `dir`, as the program's web view
+ * does, so that a kill (SIGKILL, as a crash or a power cut) can be followed
+ * by a start on what reached the disk.
+ */
+export async function openProfile(dir, { now = NOW } = {}) {
+  for (const name of ['SingletonLock', 'SingletonSocket', 'SingletonCookie']) rmSync(path.join(dir, name), { force: true });
+  const context = await chromium.launchPersistentContext(dir, {
+    executablePath: process.env.CHROMIUM_PATH || '/usr/bin/chromium', headless: true, args: CHROMIUM_ARGS,
+    viewport: { width: 1366, height: 768 }, locale: 'zh-CN', timezoneId: TIMEZONE, reducedMotion: 'reduce', serviceWorkers: 'block',
+  });
+  await serveSite(context);
+  const page = context.pages()[0] ?? await context.newPage();
+  await page.clock.install({ time: new Date(now) });
+  await page.addInitScript(recordHost);
+  await page.goto(START);
+  await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+  const kill = () => process.kill(Number(readlinkSync(path.join(dir, 'SingletonLock')).split('-').pop()), 'SIGKILL');
+  return { context, page, kill, close: () => context.close() };
 }
 
 export function storedValue(days) {
@@ -209,6 +241,37 @@ export const durableStored = (page) => page.evaluate(() => new Promise((resolve,
     const get = db.transaction('garden').objectStore('garden').get('garden');
     get.onsuccess = () => { db.close(); resolve(get.result ? get.result.text : null); };
     get.onerror = () => reject(get.error);
+  };
+  open.onerror = () => reject(open.error);
+}));
+
+// Puts `text` as the durable store's garden, as an older version wrote it.
+export const putDurable = (page, text) => page.evaluate((t) => new Promise((resolve, reject) => {
+  const open = indexedDB.open('verdalune', 1);
+  open.onupgradeneeded = () => open.result.createObjectStore('garden');
+  open.onsuccess = () => {
+    const tx = open.result.transaction('garden', 'readwrite');
+    tx.objectStore('garden').put({ text: t }, 'garden');
+    tx.oncomplete = () => { open.result.close(); resolve(); };
+    tx.onabort = () => reject(tx.error);
+  };
+}), text);
+
+// What the durable store holds set aside, by name: { name: text }.
+export const durableAsides = (page) => page.evaluate(() => new Promise((resolve, reject) => {
+  const open = indexedDB.open('verdalune');
+  open.onsuccess = () => {
+    const db = open.result;
+    if (!db.objectStoreNames.contains('garden')) return resolve({});
+    const out = {};
+    const cursor = db.transaction('garden').objectStore('garden').openCursor(IDBKeyRange.bound('aside.', 'aside.\uffff'));
+    cursor.onsuccess = () => {
+      const at = cursor.result;
+      if (!at) { db.close(); return resolve(out); }
+      out[at.key.slice(6)] = at.value.text;
+      at.continue();
+    };
+    cursor.onerror = () => reject(cursor.error);
   };
   open.onerror = () => reject(open.error);
 }));

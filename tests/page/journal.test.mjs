@@ -31,6 +31,7 @@ describe('ten years, read again', () => {
   const days = yearOfDays(undefined, { years: 10 });
   days['2022-03-08'] = { mood: 'tired', note: '加班到很晚，Deadline 总算赶上了' };
   days['2024-06-15'] = { mood: 'sad', note: '去年今天' };
+  days['2023-05-20'] = { mood: 'happy', note: '点了个赞👍🏽，全家👨‍👩‍👧出游' };
   let g;
   before(async () => {
     g = await openGarden(browser, { days, viewport: { width: 1920, height: 1080 }, initScripts: [fakeBytesPicker] });
@@ -80,6 +81,12 @@ describe('ten years, read again', () => {
     assert.match(await page.textContent('#day-title'), /^2022年3月8日 星期二/);
     assert.equal((await monthShown(page)).title, '2022年3月的心情');
     assert.equal(await page.getAttribute('#month-days button[data-day="2022-03-08"]', 'aria-pressed'), 'true');
+
+    // A mark never splits an emoji: the skin tone and the family go with it.
+    for (const [word, mark] of [['👍', '👍🏽'], ['👨', '👨‍👩‍👧']]) {
+      await page.fill('#search', word);
+      assert.deepEqual(await page.$$eval('#history-list mark', (m) => m.map((x) => x.textContent)), [mark], word);
+    }
 
     await page.fill('#search', '火锅');
     const found = await page.$$eval('#history-list li', (li) => li.map((x) => x.dataset.day));

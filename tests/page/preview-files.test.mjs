@@ -64,6 +64,11 @@ test('the preview page side keeps the profile and the files where it is told and
     await page.click('#pick');
     await page.waitForFunction(() => window.picked !== undefined);
     assert.equal(await page.evaluate(() => window.picked), '{"days":{}}');
+    // So does the open picker.
+    assert.equal(await page.evaluate(async () => {
+      const [handle] = await window.showOpenFilePicker({ startIn: 'documents' });
+      return `${handle.name} ${await (await handle.getFile()).text()}`;
+    }), '情绪花园备份.json {"days":{}}');
 
     // The page's message reaches the program with the page's address, and
     // the program's answer reaches the page's listeners.

@@ -3,8 +3,13 @@
 // and nothing is ever overwritten while that is not safe.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdir } from 'node:fs/promises';
-import { answerLate, clearStores, durableStored, launch, openGarden, plant, readStored, storedDays, storedValue, yearOfDays, KEY, SCREENSHOTS, TODAY, withGarden } from './harness.mjs';
+import { mkdir, mkdtemp, rm } from 'node:fs/promises';
+import os from 'node:os';
+import path from 'node:path';
+import {
+  answerLate, clearStores, durableAsides, durableStored, launch, openGarden, openProfile, putDurable, plant, readStored, recordHost,
+  storedDays, storedValue, yearOfDays, KEY, NOW, SCREENSHOTS, START, TODAY, withGarden,
+} from './harness.mjs';
 
 let browser;
 before(async () => {
@@ -13,14 +18,7 @@ before(async () => {
 });
 after(() => browser?.close());
 
-const asideCopies = (page) => page.evaluate((key) => {
-  const out = {};
-  for (let i = 0; i < localStorage.length; i++) {
-    const k = localStorage.key(i);
-    if (k.startsWith(`${key}.damaged.`)) out[k] = localStorage.getItem(k);
-  }
-  return out;
-}, KEY);
+const asideCopies = durableAsides;
 const flowerCount = (page) => page.locator('#garden .flower').count();
 
 const year = yearOfDays();
@@ -92,24 +90,36 @@ describe('what was set aside', () => {
         createWritable: async () => ({ write: async (t) => window.__saved.push(t), close: async () => {} }),
       });
     };
+    // Where an older version kept it: taken into the durable store at start.
+    const older = ([k, v]) => {
+      if (sessionStorage.getItem('__parked')) return;
+      sessionStorage.setItem('__parked', '1');
+      localStorage.setItem(`${k}.damaged.20250601-080000`, v);
+    };
+    // The garden holds 6月14日 otherwise than the value set aside.
+    const garden = { [TODAY]: { mood: 'calm' }, '2025-06-14': { mood: 'happy', note: '花园里的' } };
     await withGarden(browser, {
-      stored: storedValue({ [TODAY]: { mood: 'calm' } }), initScripts: [saved],
+      stored: storedValue(garden), initScripts: [saved, [older, [KEY, parked]]],
     }, async (g) => {
       const { page } = g;
-      await page.evaluate(([k, v]) => localStorage.setItem(`${k}.damaged.20250601-080000`, v), [KEY, parked]);
       await page.evaluate(() => window.moodMode('menu'));
+      assert.deepEqual(await asideCopies(page), { '20250601-080000': parked });
+      assert.equal(await readStored(page, `${KEY}.damaged.20250601-080000`), null);
       const row = page.locator('#aside-list li');
-      const joinable = Object.keys(year).filter((k) => k !== '2025-06-02').length;
-      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${joinable} 天现在可以合并回花园`));
+      const missing = Object.keys(year).filter((k) => k !== '2025-06-02' && k !== '2025-06-14').length;
+      assert.match(await row.textContent(), new RegExp(`1 天的记录读不出来，${missing} 天现在可以合并回花园，1 天和花园里的记录不同`));
       await row.getByText('导出为文件').click();
       await page.locator('#backup-status', { hasText: '原样存到文件' }).waitFor();
       assert.equal(await page.evaluate(() => window.__saved[0]), parked);
 
-      await row.getByText(`合并回花园（${joinable} 天）`).click();
-      await page.locator('#backup-status', { hasText: `已经把 ${joinable} 天合并回花园` }).waitFor();
+      await row.getByText(`合并回花园（${missing + 1} 天）`).click();
+      assert.match(await row.textContent(), /有 1 天两边的记录不同（6月14日：现在是开心，另外保管的是疲惫）。要保留哪一边？/);
+      await row.getByText('用另外保管的').click();
+      await page.locator('#backup-status', { hasText: `已经把 ${missing + 1} 天合并回花园` }).waitFor();
       const days = await storedDays(page);
-      assert.equal(Object.keys(days).length, joinable + 1);
+      assert.equal(Object.keys(days).length, missing + 2);
       assert.deepEqual(days[TODAY], { mood: 'calm' }, 'the garden keeps its own day');
+      assert.deepEqual(days['2025-06-14'], year['2025-06-14'], 'the version chosen');
       assert.equal(await flowerCount(page), onWall + 1 - (year['2025-06-02'] ? 1 : 0));
       assert.match(await row.textContent(), /1 天的记录读不出来。/, 'the unreadable day stays aside');
       assert.equal(await row.getByText(/合并回花园/).count(), 0);
@@ -141,6 +151,16 @@ describe('read-only when saving could lose days', () => {
       assert.equal(await readStored(page), raw);
       assert.deepEqual(await asideCopies(page), {});
       await page.screenshot({ path: `${SCREENSHOTS}damaged-newer-version-1366x768.png` });
+
+      // The same when only the durable copy is a newer version's.
+      const newer = JSON.stringify({ version: 2, saved: 3, days: { '2025-06-01': { mood: 'calm', weather: 'sun' } } });
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, storedValue({ '2025-06-01': { mood: 'sad' } })]);
+      await putDurable(page, newer);
+      await page.reload();
+      await page.locator('#notice', { hasText: '新版 Verdalune' }).waitFor();
+      await plantHappy(page);
+      assert.match(await page.textContent('#editor-error'), /只能查看/);
+      assert.equal(await durableStored(page), newer);
     });
   });
 
@@ -165,7 +185,33 @@ describe('read-only when saving could lose days', () => {
 
   test('when the bad part cannot be set aside, the good days show and the value stays as it was', async () => {
     const raw = withBad({ '2025-06-02': { mood: 'meh' } });
-    // Runs after the value is seeded: from then on every write fails, as on a full disk.
+    // The disk's own store refuses what would be set aside.
+    const refuseAside = () => {
+      const put = IDBObjectStore.prototype.put;
+      IDBObjectStore.prototype.put = function (value, key) {
+        if (String(key).startsWith('aside.')) throw new DOMException('full', 'QuotaExceededError');
+        return put.call(this, value, key);
+      };
+    };
+    await withGarden(browser, { stored: raw, initScripts: [refuseAside] }, async (g) => {
+      const { page } = g;
+      await page.locator('#notice', { hasText: '也没能另外保管' }).waitFor();
+      assert.equal(await readStored(page), raw);
+      assert.ok(await flowerCount(page) >= onWall - 1);
+      await page.screenshot({ path: `${SCREENSHOTS}damaged-store-read-only-1366x768.png` });
+      await plantHappy(page);
+      assert.match(await page.textContent('#editor-error'), /只能查看/);
+      assert.equal(await readStored(page), raw);
+      assert.equal(await durableStored(page), null);
+      assert.deepEqual(await asideCopies(page), {});
+    });
+  });
+});
+
+describe('local storage is only a first picture', () => {
+  test('a full local storage and one bad day: the day is set aside once, and planting goes on', async () => {
+    const raw = withBad({ '2025-06-02': { mood: 'meh' } });
+    // Runs after the value is seeded: from then on every write fails, as when it is full.
     const refuseWrites = () => {
       const original = Storage.prototype.setItem;
       Storage.prototype.setItem = function (k, v) {
@@ -175,14 +221,16 @@ describe('read-only when saving could lose days', () => {
     };
     await withGarden(browser, { stored: raw, initScripts: [refuseWrites] }, async (g) => {
       const { page } = g;
-      assert.equal(await readStored(page), raw);
-      assert.ok(await flowerCount(page) >= onWall - 1);
-      assert.match(await page.textContent('#notice'), /也没能另外保管/);
-      await page.screenshot({ path: `${SCREENSHOTS}damaged-store-read-only-1366x768.png` });
+      await page.locator('#notice', { hasText: '有 1 天的记录读不出来，已经另外保管' }).waitFor();
       await plantHappy(page);
-      assert.match(await page.textContent('#editor-error'), /只能查看/);
-      assert.equal(await readStored(page), raw);
-      assert.deepEqual(await asideCopies(page), {});
+      assert.equal(await page.evaluate(() => document.body.dataset.view), 'wall');
+      for (let i = 0; i < 2; i++) {
+        await page.reload();
+        await page.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+      }
+      await page.waitForFunction(() => document.querySelector('#garden .flower[data-day="2025-06-15"]'));
+      assert.deepEqual(Object.values(await asideCopies(page)).map((v) => JSON.parse(v).days), [{ '2025-06-02': { mood: 'meh' } }]);
+      assert.deepEqual(g.errors, []);
     });
   });
 });
@@ -256,18 +304,123 @@ describe('two copies: local storage and the durable store', () => {
   test('a durable copy that cannot be read is set aside and the one in local storage stands', async () => {
     await withGarden(browser, { days: { '2025-06-01': { mood: 'sad' } } }, async ({ page }) => {
       await plant(page, '开心');
-      await page.evaluate(() => new Promise((resolve) => {
-        const open = indexedDB.open('verdalune');
-        open.onsuccess = () => {
-          const tx = open.result.transaction('garden', 'readwrite');
-          tx.objectStore('garden').put({ text: '{"version":1,"saved":9,"days":{"2025-' }, 'garden');
-          tx.oncomplete = () => { open.result.close(); resolve(); };
-        };
-      }));
+      await putDurable(page, '{"version":1,"saved":9,"days":{"2025-');
       await reload(page);
       await page.locator('#notice', { hasText: '另外保管' }).waitFor();
       assert.equal(await page.locator('#garden .flower').count(), 2);
       assert.deepEqual(Object.values(await asideCopies(page)), ['{"version":1,"saved":9,"days":{"2025-']);
+    });
+  });
+
+  test('a bad day in the local copy does not outvote a newer durable copy: it is set aside, and the newer days stay', async () => {
+    const sad = { mood: 'sad' };
+    await withGarden(browser, { days: { '2025-06-01': sad } }, async ({ page, errors }) => {
+      // One save behind, as after a crash, with a day this version cannot read.
+      await putDurable(page, JSON.stringify({ version: 1, saved: 6, days: { '2025-06-01': sad, [TODAY]: { mood: 'calm', note: '第六次' } } }));
+      await page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, JSON.stringify({ version: 1, saved: 5, days: { '2025-06-01': sad, '2025-06-10': { mood: 'meh' } } })]);
+      await reload(page);
+      await page.locator('#notice', { hasText: '另外保管' }).waitFor();
+      assert.equal(await page.locator(`#garden .flower[data-day="${TODAY}"]`).count(), 1);
+      await plant(page, '温暖', '', { day: '2025-06-13' });
+      const durable = JSON.parse(await durableStored(page));
+      assert.deepEqual(durable.days, { '2025-06-01': sad, '2025-06-13': { mood: 'warm' }, [TODAY]: { mood: 'calm', note: '第六次' } });
+      assert.equal(durable.saved, 7);
+      assert.deepEqual(Object.values(await asideCopies(page)).map((v) => JSON.parse(v).days), [{ '2025-06-10': { mood: 'meh' } }]);
+      assert.deepEqual(errors, []);
+    });
+  });
+});
+
+describe('a kill right after a start that set something aside', () => {
+  // A bad day in the durable copy; and a durable copy that cannot be read at
+  // all, followed by a planting, which writes the durable copy again.
+  const cases = [
+    ['a bad day', null, withBad({ '2025-06-02': { mood: 'meh' } }, { saved: 3 }), false],
+    ['an unreadable copy', storedValue({ '2025-06-01': { mood: 'sad' } }), '{"version":1,"saved":9,"days":{"2025-', true],
+  ];
+  for (const [what, local, durable, planting] of cases) {
+    test(`${what}: what was set aside is on disk after the kill`, async () => {
+      const dir = await mkdtemp(path.join(os.tmpdir(), 'verdalune-kill-'));
+      const open = [];
+      const start = async () => {
+        const profile = await openProfile(dir);
+        open.push(profile.context);
+        return profile;
+      };
+      try {
+        const first = await start();
+        await putDurable(first.page, durable);
+        if (local) await first.page.evaluate(([k, v]) => localStorage.setItem(k, v), [KEY, local]);
+        await first.close();
+
+        const second = await start();
+        await second.page.locator('#notice', { hasText: '另外保管' }).waitFor();
+        if (planting) await plant(second.page, '开心');
+        await second.page.waitForTimeout(300);
+        second.kill();
+        await second.context.close().catch(() => {});
+
+        // Read as the person would find it: in the menu, wherever the page keeps it.
+        const third = await start();
+        await third.page.evaluate(() => window.moodMode('menu'));
+        const rows = third.page.locator('#aside-list li');
+        await rows.first().waitFor({ timeout: 5000 }).catch(() => {});
+        assert.deepEqual(await rows.allTextContents().then((t) => t.map((r) => /整份读不出来|1 天的记录读不出来/.exec(r)?.[0])),
+          [planting ? '整份读不出来' : '1 天的记录读不出来']);
+        await third.close();
+      } finally {
+        await Promise.all(open.map((context) => context.close().catch(() => {})));
+        await rm(dir, { recursive: true, force: true });
+      }
+    });
+  }
+});
+
+describe('two pages on one profile', () => {
+  test('a day planted in one and a backup merged in the other both stay, and 撤销恢复 goes with its restore', async () => {
+    const ours = { '2025-06-01': { mood: 'sad' } };
+    await withGarden(browser, { days: ours }, async ({ context, page: a, errors }) => {
+      // A renderer that misses the other's notes, as one being replaced may.
+      const b = await context.newPage();
+      b.on('pageerror', (e) => errors.push(e.message));
+      await b.clock.install({ time: new Date(NOW) });
+      await b.addInitScript(recordHost);
+      await b.addInitScript(() => {
+        window.BroadcastChannel = class extends BroadcastChannel {
+          set onmessage(fn) { /* deaf */ }
+        };
+      });
+      await b.goto(START);
+      await b.waitForFunction(() => document.getElementById('today-line').textContent !== '');
+
+      await plant(a, '开心', '在 A 里种的');
+      await b.evaluate(() => window.moodMode('menu'));
+      await b.setInputFiles('#restore-file', { name: 'b.json', mimeType: 'application/json',
+        buffer: Buffer.from(JSON.stringify({ app: 'verdalune-garden', version: 1, days: { '2025-06-04': { mood: 'warm' } } })) });
+      await b.click('#restore-merge');
+      await b.locator('#backup-status', { hasText: '已经合并，花园现在有 3 天' }).waitFor();
+      const both = { ...ours, '2025-06-04': { mood: 'warm' }, [TODAY]: { mood: 'happy', note: '在 A 里种的' } };
+      assert.deepEqual(JSON.parse(await durableStored(a)).days, both);
+      assert.equal(await b.locator(`#garden .flower[data-day="${TODAY}"]`).count(), 1, 'B draws the day it did not know of');
+      await a.locator('#garden .flower[data-day="2025-06-04"]').waitFor();
+
+      await plant(a, '平静', '', { day: '2025-06-14' });
+      await b.click('#restore-undo');
+      await b.locator('#backup-status', { hasText: '已经撤销' }).waitFor();
+      const undone = { ...ours, [TODAY]: both[TODAY], '2025-06-14': { mood: 'calm' } };
+      assert.deepEqual(JSON.parse(await durableStored(a)).days, undone);
+
+      // A merge, then a page that checks nothing writes over it: its undo is not offered.
+      await b.setInputFiles('#restore-file', { name: 'b.json', mimeType: 'application/json',
+        buffer: Buffer.from(JSON.stringify({ app: 'verdalune-garden', version: 1, days: { '2025-06-05': { mood: 'warm' } } })) });
+      await b.click('#restore-merge');
+      await b.locator('#restore-undo-box').waitFor();
+      await putDurable(b, storedValue(undone));
+      await b.reload();
+      await b.evaluate(() => window.moodMode('menu'));
+      await b.locator('#history-list li').first().waitFor();
+      assert.ok(await b.locator('#restore-undo-box').isHidden());
+      assert.deepEqual(errors, []);
     });
   });
 });

@@ -97,12 +97,28 @@ export const events = new EventEmitter();
 
 // The page's file dialogs, which headless Chromium cannot show. With
 // PREVIEW_WEBVIEW2_FILES set to a folder, a save picker writes there under the
-// name the page suggests, and a file input is given the newest file there;
-// without it, a save is cancelled and an open chooses nothing.
+// name the page suggests, and an open picker or a file input is given the
+// newest file there; without it, a save is cancelled and an open chooses
+// nothing.
 async function fileDialogs(context, page) {
   const folder = process.env.PREVIEW_WEBVIEW2_FILES;
   if (!folder) return;
   await mkdir(folder, { recursive: true });
+  const newest = async () => {
+    const files = await Promise.all((await readdir(folder)).map(async (name) => {
+      const file = path.join(folder, name);
+      const info = await stat(file);
+      return { file, time: info.isFile() ? info.mtimeMs : -1 };
+    }));
+    const found = files.filter((f) => f.time >= 0).sort((a, b) => b.time - a.time)[0];
+    if (!found) console.log(`preview: no file in ${folder} to open`);
+    else console.log(`preview: opening ${found.file}`);
+    return found?.file;
+  };
+  await context.exposeBinding('__previewOpen', async ({ frame }) => {
+    const file = frame === frame.page().mainFrame() && await newest();
+    return file ? { name: path.basename(file), bytes: [...await readFile(file)] } : null;
+  });
   await context.exposeBinding('__previewSave', async ({ frame }, name, text) => {
     if (frame !== frame.page().mainFrame()) return;
     const file = path.join(folder, path.basename(name));
@@ -120,17 +136,15 @@ async function fileDialogs(context, page) {
         };
       },
     });
+    window.showOpenFilePicker = async () => {
+      const found = await window.__previewOpen();
+      if (!found) throw new DOMException('nothing to open', 'AbortError');
+      return [{ name: found.name, getFile: async () => new File([new Uint8Array(found.bytes)], found.name) }];
+    };
   });
   page.on('filechooser', async (chooser) => {
-    const files = await Promise.all((await readdir(folder)).map(async (name) => {
-      const file = path.join(folder, name);
-      const info = await stat(file);
-      return { file, time: info.isFile() ? info.mtimeMs : -1 };
-    }));
-    const newest = files.filter((f) => f.time >= 0).sort((a, b) => b.time - a.time)[0];
-    if (!newest) return console.log(`preview: no file in ${folder} to open`);
-    console.log(`preview: opening ${newest.file}`);
-    await chooser.setFiles(newest.file).catch(() => {});
+    const file = await newest();
+    if (file) await chooser.setFiles(file).catch(() => {});
   });
 }
 
