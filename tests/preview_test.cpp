@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "wire.h"
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -129,11 +130,76 @@ bool alike(COLORREF a, COLORREF b) {
 
 }  // namespace
 
-TEST_CASE("a day planted from the tray goes back to the wall and is there after a restart") {
-    // The profile outlives runs; a line of this run's own tells its day apart.
-    std::wstring note = L"晚霞很美" + std::to_wstring(GetTickCount64() % 100000);
+// A garden of its own, new on each run, with a Documents folder of its own:
+// seven old days merged in, yes to the weekly copy, and a week later a day
+// planted through the runtime's window. The copy's folder is where the
+// preview's open picker looks (PREVIEW_WEBVIEW2_FILES, set for this case in
+// tests/CMakeLists.txt), so that 从备份恢复 on a new computer, an empty profile,
+// opens the newest copy.
+TEST_CASE("a day planted from the tray goes back to the wall and into the weekly copy and is there after a restart and on a new computer") {
+    namespace fs = std::filesystem;
+    const fs::path run = here() / L"weekly-copy", documents = run / L"documents", copies = documents / L"情绪花园备份";
+    fs::remove_all(run);
+    for (const fs::path& folder : {run / L"computer", run / L"new-computer", documents}) fs::create_directories(folder);
+    FolderMoved moved(L"Personal", documents.wstring());
+    // A date as the page names its days, and today's.
+    const std::string dayOf = "((d) => [d.getFullYear(), d.getMonth() + 1, d.getDate()].map((n) => String(n).padStart(2, '0')).join('-'))";
+    const std::string today = dayOf + "(new Date())";
+    const std::wstring prefix = L"情绪花园自动备份-", copy = prefix + [] {
+        SYSTEMTIME now{};
+        GetLocalTime(&now);
+        wchar_t date[16];
+        swprintf(date, 16, L"%04u-%02u-%02u", unsigned{now.wYear}, unsigned{now.wMonth}, unsigned{now.wDay});
+        return std::wstring(date);
+    }() + L".json";
+    // A copy's days, and its text. It is read sharing everything: the
+    // program's rename may still hold it for a moment after it has its name.
+    auto moods = [](const fs::path& file) {
+        std::string text;
+        HANDLE in = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        char buffer[4096];
+        DWORD got = 0;
+        while (in != INVALID_HANDLE_VALUE && ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+        if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+        size_t n = 0;
+        for (size_t at = text.find("\"mood\""); at != std::string::npos; at = text.find("\"mood\"", at + 1)) ++n;
+        return std::make_pair(n, text);
+    };
+    // The page's garden in the order of its days, each with its mood and line.
+    const std::string planted = "JSON.stringify(Object.entries(JSON.parse(localStorage.getItem('verdalune.garden.v1')).days)"
+                               ".sort(([a], [b]) => (a < b ? -1 : 1)))";
+    const std::wstring note = L"晚霞很美";
+    std::string kept;
+    std::optional<FolderMoved> computer(std::in_place, L"Local AppData", (run / L"computer").wstring());
     {
         Garden garden;
+        garden.trayItem(1);  // 花园菜单
+        REQUIRE(garden.page.waitFor("document.body.dataset.view === 'menu'"));
+        CHECK(garden.page.eval("document.getElementById('auto-ask').hidden") == "true");
+        // Lines that JSON must escape, and a character beyond 16 bits.
+        CHECK(garden.page.eval(R"((() => { const days = {}, moods = ['happy', 'calm', 'warm', 'tired', 'sad', 'cross', 'calm'];
+            moods.forEach((mood, i) => { days[`2024-05-0${i + 1}`] = { mood, note: `第${i + 1}天 "引号" \\ 换\n行 🌱` }; });
+            const list = new DataTransfer(); list.items.add(new File([JSON.stringify({ app: 'verdalune-garden', version: 1, days })], '旧.json'));
+            const input = document.getElementById('restore-file'); input.files = list.files;
+            input.dispatchEvent(new Event('change')); return true; })())") == "true");
+        REQUIRE(garden.page.waitFor("!document.getElementById('restore-confirm').hidden"));
+        garden.page.eval("document.getElementById('restore-merge').click()");
+        REQUIRE(garden.page.waitFor("document.getElementById('backup-status').textContent.startsWith('已经合并')"));
+        // The seventh day brings the question; nothing is written before the yes.
+        REQUIRE(garden.page.waitFor("!document.getElementById('auto-ask').hidden"));
+        CHECK(garden.page.eval("document.querySelector('#auto-ask p').textContent.startsWith('每周自动备份到“文档\\\\情绪花园备份”吗？')") == "true");
+        CHECK((!fs::exists(copies) || fs::is_empty(copies)));
+        garden.click(garden.page.centre("#auto-yes"));
+        REQUIRE(waitUntil([&] { return fs::exists(copies / copy); }));
+        CHECK(moods(copies / copy).first == 7);
+        CHECK(garden.page.waitFor("JSON.parse(localStorage.getItem('verdalune.prefs.v1')).lastAuto === " + today));
+
+        // A week on: the last copy, and the page's record of it, are 7 days old.
+        std::string weekAgo = garden.page.eval("(async () => { const d = new Date(); d.setDate(d.getDate() - 7); const day = " + dayOf +
+                                               "(d); (await import(new URL('prefs.js', location.href))).setPref('lastAuto', day); return day; })()");
+        REQUIRE(weekAgo.size() == 12);
+        fs::rename(copies / copy, copies / (prefix + std::wstring(weekAgo.begin() + 1, weekAgo.end() - 1) + L".json"));
+
         garden.trayItem(0);  // 种下今天
         REQUIRE(garden.inFront());
         CHECK(garden.page.waitFor("document.body.dataset.view === 'plant' && !document.getElementById('editor').hidden"));
@@ -158,24 +224,56 @@ TEST_CASE("a day planted from the tray goes back to the wall and is there after 
         CHECK(garden.page.waitFor("document.querySelector('#mood-grid input[value=\"calm\"]').checked"));
         garden.click(garden.page.centre("#note"));
         CHECK(garden.page.waitFor("document.activeElement === document.getElementById('note')"));
-        // An earlier run's line for today is there already.
-        CHECK(garden.page.eval("document.getElementById('note').value = ''") == "\"\"");
         for (wchar_t c : note) PostMessageW(garden.pageWindow(), WM_CHAR, c, 1);
         CHECK(garden.page.waitFor("document.getElementById('note').value === '" + fake::utf8(note) + "'"));
-        garden.click(garden.page.centre("#editor-plant"));
+        POINT plantAt = garden.page.centre("#editor-plant");
+        ULONGLONG clicked = GetTickCount64();
+        garden.click(plantAt);
+        // Today's copy, with the day just planted, from the click to the
+        // file under its own name; this click and the page's message each
+        // cross the preview's connection on the way.
+        CHECK(waitUntil([&] { return fs::exists(copies / copy); }, 10000));
+        ULONGLONG took = GetTickCount64() - clicked;
+        MESSAGE("from 种下 to the weekly copy in Documents: ", took, " ms");
+        CHECK(took < 2000);
+        auto [days, text] = moods(copies / copy);
+        CHECK(days == 8);
+        CHECK(text.find(fake::utf8(note)) != std::string::npos);
         CHECK(garden.onWall());
         CHECK(garden.page.waitFor("document.body.dataset.view === 'wall'"));
         CHECK(garden.page.eval("document.getElementById('today-mood').textContent.includes('平静')") == "true");
+        // The program's answer reached the page.
+        CHECK(garden.page.waitFor("JSON.parse(localStorage.getItem('verdalune.prefs.v1')).lastAuto === " + today));
+        kept = garden.page.eval(planted);
+        CHECK(kept.find(fake::utf8(note)) != std::string::npos);
 
         garden.trayItem(3);  // 退出 Verdalune
         CHECK(garden.app.exitCode(10000) == DWORD(0));
     }
-    Garden again;
-    CHECK(again.page.eval("document.getElementById('today-mood').textContent.includes('平静')") == "true");
-    CHECK(again.page.eval("(() => { const d = new Date(), day = [d.getFullYear(), d.getMonth() + 1, d.getDate()]"
-                          ".map((n) => String(n).padStart(2, '0')).join('-');"
-                          " return JSON.parse(localStorage.getItem('verdalune.garden.v1')).days[day]; })()") ==
-          "{\"mood\":\"calm\",\"note\":\"" + fake::utf8(note) + "\"}");
+    {
+        Garden again;
+        CHECK(again.page.eval("document.getElementById('today-mood').textContent.includes('平静')") == "true");
+        CHECK(again.page.eval("JSON.parse(localStorage.getItem('verdalune.garden.v1')).days[" + today + "]") ==
+              "{\"mood\":\"calm\",\"note\":\"" + fake::utf8(note) + "\"}");
+        CHECK(again.page.eval(planted) == kept);
+    }
+
+    // A new computer: an empty profile, and the copy in Documents.
+    computer.emplace(L"Local AppData", (run / L"new-computer").wstring());
+    Garden fresh;
+    CHECK(fresh.page.eval("document.getElementById('year-count').textContent.includes('“花园菜单”→“从备份恢复”')") == "true");
+    fresh.trayItem(1);  // 花园菜单
+    REQUIRE(fresh.page.waitFor("document.body.dataset.view === 'menu' && document.getAnimations().length === 0"));
+    // Below the fold on this screen, as a person would scroll to it.
+    fresh.page.eval("document.getElementById('backup-restore').scrollIntoView({ block: 'center' })");
+    fresh.click(fresh.page.centre("#backup-restore"));
+    REQUIRE(fresh.page.waitFor("!document.getElementById('restore-confirm').hidden"));
+    std::string summary = fresh.page.eval("document.getElementById('restore-summary').textContent");
+    CAPTURE(summary);
+    for (const std::string& part : {fake::utf8(copy), std::string("里有 8 天的记录"), std::string("现在的花园有 0 天")}) CHECK(summary.find(part) != std::string::npos);
+    fresh.click(fresh.page.centre("#restore-merge"));
+    REQUIRE(fresh.page.waitFor("document.getElementById('backup-status').textContent.startsWith('已经合并')"));
+    CHECK(fresh.page.eval(planted) == kept);
 }
 
 TEST_CASE("in the real page the guard keeps an outside link out and the close request and Escape send the garden back") {

@@ -243,7 +243,7 @@ void chooseFromTray(HWND menuOwner, int index, LPARAM button) {
 
 // ---- the program as a process ----
 
-static fs::path here() {
+fs::path here() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return fs::path(path).parent_path();

@@ -114,6 +114,9 @@ struct DesktopCheck {
 };
 DesktopCheck desktopCheck(const std::wstring& name, const std::wstring& arguments = L"");
 
+// The folder of this test program (build/tests).
+std::filesystem::path here();
+
 // The program's user data folder under the local application data folder.
 std::filesystem::path userDataFolder();
 
