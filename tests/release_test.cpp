@@ -386,8 +386,13 @@ TEST_CASE("the release starts from a folder named in Chinese with spaces and sho
     unzipFor(app, false);
     app.start();
     // Read while the box is up: the manifest must have brought in version 6 of
-    // the Common Controls, which gives the box the system's current look.
-    REQUIRE(waitUntil([] { return FindWindowW(L"#32770", nullptr) != nullptr; }));
+    // the Common Controls, which gives the box the system's current look. The
+    // dialog exists before its controls do, and the Common Controls come in
+    // with the first control, so wait until the box is filled in and shown.
+    REQUIRE(waitUntil([] {
+        HWND dialog = FindWindowW(L"#32770", nullptr);
+        return dialog && readBox(dialog);
+    }));
     std::wstring controls = commonControls(app.process.dwProcessId);
     CHECK_MESSAGE(controls.find(L"_microsoft.windows.common-controls_6595b64144ccf1df_6.") != std::wstring::npos, toString(controls));
     auto box = takeBox();
