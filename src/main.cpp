@@ -114,8 +114,10 @@ DWORD stackThread;
 //                                       runtime agrees); someone can: showing
 //   any of those -> rebuilding          the garden is lost: a controller from the
 //                                       kept environment, then showing
-//   rebuilding -> mending               that environment refused: a new one
-//   showing -> renewing                 a newer runtime, taken up while nobody looks
+//   rebuilding -> mending               that environment refused: a new one, then
+//                                       showing
+//   showing -> renewing                 a newer runtime, taken up while nobody
+//                                       looks, then showing
 //   renewing -> stalled                 its environment could not be made yet:
 //                                       renewing again when sight next changes
 // A controller exists only while showing, resting or suspended.
@@ -153,9 +155,7 @@ std::shared_ptr<Copy> copying;
 void rest();
 void startEnvironment(Life reason);
 
-// What the watch listens for. A test build listens for creation instead,
-// which Wine raises across processes where it raises no destruction, to show
-// that the watch hears no other process.
+// What the watch listens for; a test build listens for creation (docs/wine.md).
 #ifndef WATCHED_EVENT
 #define WATCHED_EVENT EVENT_OBJECT_DESTROY
 #endif
@@ -323,8 +323,7 @@ void watchStack(HWND shell) {
     restack.reset();
     if (!thread) return;
     HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, restacked, process, thread, WINEVENT_OUTOFCONTEXT);
-    // Wine refuses a hook on a thread of another process; the process alone
-    // is the narrowest scope left.
+    // Wine refuses a hook on a thread of another process (docs/wine.md).
     if (!hook) hook = SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, restacked, process, 0, WINEVENT_OUTOFCONTEXT);
     restack.reset(hook);
 }
@@ -770,12 +769,8 @@ void rebuild() {
     askController();
 }
 
-// The shell destroys the garden from its own process when it destroys the
-// worker. Nothing documents that the garden's own destruction messages then
-// reach this thread (under Wine they do), so the destruction is watched too,
-// by an out-of-context hook on the garden's own process and thread (see
-// makeView). Where neither tells us, "TaskbarCreated", a display
-// change or the user's next tray choice finds the garden gone.
+// The shell destroyed the garden from its own process, which its messages
+// alone may not tell us (docs/wine.md).
 void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }
@@ -861,9 +856,7 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_NCDESTROY:
         // Nothing of ours destroys the garden: the shell took it with its
-        // worker. Made again from the loop, not inside the shell's call. This
-        // is the window's last message, so the loop reads the post once the
-        // window is gone; posted at WM_DESTROY, Wine read it before then.
+        // worker. Made again from the loop, once the window is gone (docs/wine.md).
         if (window == view) PostMessageW(owner, lostMessage, 0, 0);
         break;
     case lostMessage:
