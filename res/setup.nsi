@@ -33,6 +33,9 @@ ${StrStr}
 ; What this setup installed, one per line, for the next version's setup to remove.
 !define RECORD "uninstall.files"
 !define DOWNLOAD "https://developer.microsoft.com/microsoft-edge/webview2/#download-section"
+; The program's owner window, by the class and title the program gives it.
+!searchparse /file "${__FILEDIR__}/../src/host.h" `constexpr const wchar_t* gardenClass = L"` GARDEN_CLASS `";`
+!searchparse /file "${__FILEDIR__}/../src/host.h" `constexpr const wchar_t* ownerTitle = L"` OWNER_TITLE `";`
 
 Name "Verdalune 情绪花园"
 OutFile "${OUTFILE}"
@@ -96,7 +99,7 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "© 2026 Verdalune"
 Function ${un}closeRunning
     StrCpy $running 0
     ${Do}
-        FindWindow $0 "VerdaluneGardenWindow" "Verdalune 菜单"
+        FindWindow $0 "${GARDEN_CLASS}" "${OWNER_TITLE}"
         ${If} $0 == 0
             Return
         ${EndIf}

@@ -18,6 +18,8 @@
 constexpr const wchar_t* gardenClass = L"VerdaluneGardenWindow";
 constexpr const wchar_t* gardenTitle = L"Verdalune 情绪花园";
 constexpr const wchar_t* ownerTitle = L"Verdalune 菜单";
+// The caption of every box the program shows.
+constexpr const wchar_t* caption = L"Verdalune";
 // The tray icon's callback message.
 constexpr UINT trayMessage = WM_APP + 1;
 // Posted to the owner window when the garden is lost; wParam 1: its browser.
@@ -31,6 +33,7 @@ constexpr UINT spawnWorker = 0x052C;
 // The tray menu's items, top to bottom, and their texts in that order.
 enum TrayItem : UINT { plantItem = 1, menuItem, wallItem, quitItem };
 constexpr const wchar_t* trayTexts[] = {L"种下今天", L"花园菜单", L"回到壁纸", L"退出 Verdalune"};
+constexpr const wchar_t* trayTip = L"Verdalune · 种下今天";
 
 extern HWND view;
 extern HWND owner;
@@ -57,6 +60,6 @@ void resize();
 void command(const wchar_t* word);
 void makeView();
 void rebuild();
-void askController(bool fresh);
+void askController();
 void quit(int code);
 void CALLBACK destroyed(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child, DWORD thread, DWORD time);

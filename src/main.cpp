@@ -28,10 +28,32 @@
 using Microsoft::WRL::ComPtr;
 namespace fs = std::filesystem;
 
-// Places the garden once more after a burst of display changes.
+// Places the garden once more after a burst of display changes have settled.
 constexpr UINT_PTR settleTimer = 1;
+constexpr UINT settleDelay = 1000;
 // Asks for the tray icon again while the shell refuses it.
 constexpr UINT_PTR trayTimer = 2;
+constexpr UINT trayDelay = 2000;
+constexpr int trayTriesAllowed = 15;
+
+// The shell's windows: Progman holds the icon view; a worker draws the wallpaper.
+constexpr const wchar_t* progmanClass = L"Progman";
+constexpr const wchar_t* iconsClass = L"SHELLDLL_DefView";
+constexpr const wchar_t* workerClass = L"WorkerW";
+// How long a hung shell may keep us waiting, in milliseconds.
+constexpr UINT shellWait = 500;
+
+// Unresponsive reports in a row that are waited out before the page reloads.
+constexpr int hangsWaited = 3;
+// Rebuilds in a row allowed to fail before the program gives up.
+constexpr int rebuildsAllowed = 3;
+
+// The words of the page's modes: sent to it, and heard from it.
+constexpr const wchar_t* plantWord = L"plant";
+constexpr const wchar_t* menuWord = L"menu";
+constexpr const wchar_t* wallWord = L"wall";
+constexpr std::wstring_view showWall = L"showWall";
+constexpr std::wstring_view showEditor = L"showEditor";
 
 // The site folder is served under this name; ".example" is reserved, so it can
 // never be a real host, and unlike ".local" it costs no name lookup.
@@ -54,7 +76,11 @@ static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the full 
 constexpr const wchar_t* backupFolder = L"情绪花园备份";
 // Each copy is this, the local date as YYYY-MM-DD, and ".json".
 constexpr std::wstring_view copyPrefix = L"情绪花园自动备份-";
+constexpr size_t dateLength = 10;
+// The page's asking for a copy, and the answers it is told.
 constexpr std::wstring_view backupWord = L"backup:";
+constexpr std::wstring_view savedWord = L"backup-saved:";
+constexpr std::wstring_view failedWord = L"backup-failed:";
 // The largest backup the page reads back, in bytes of UTF-8.
 constexpr size_t backupLimit = 32 * 1024 * 1024;
 constexpr size_t copiesKept = 8;
@@ -82,25 +108,32 @@ Hook watch{nullptr, UnhookWinEvent};
 // children, on Progman's own process and thread, and that thread.
 Hook restack{nullptr, UnhookWinEvent};
 DWORD stackThread;
+// What the web view is doing:
+//   starting -> showing                 the first environment, then its controller
+//   showing -> resting -> suspended     nobody can see the wall (suspended if the
+//                                       runtime agrees); someone can: showing
+//   any of those -> rebuilding          the garden is lost: a controller from the
+//                                       kept environment, then showing
+//   rebuilding -> mending               that environment refused: a new one, then
+//                                       showing
+//   showing -> renewing                 a newer runtime, taken up while nobody
+//                                       looks, then showing
+//   renewing -> stalled                 its environment could not be made yet:
+//                                       renewing again when sight next changes
+// A controller exists only while showing, resting or suspended.
+enum class Life { starting, showing, resting, suspended, rebuilding, mending, renewing, stalled };
+Life life = Life::starting;
 // Why nobody can see the wall now, a bit for each: the session is locked, the
 // display is off, the session is disconnected.
 enum Unseen { locked = 1, dark = 2, away = 4 };
 int unseen;
-// The garden on the wall was hidden for a rest; suspended if the runtime agreed.
-bool resting;
-bool suspended;
 // A resume from sleep came while nobody could see the wall: the wake after it
 // does what the resume would have.
 bool slept;
 // A newer runtime is installed: the garden moves to it when it next rests.
 bool updated;
-// The environment for that move could not be made yet.
-bool stalled;
-// The controller asked for comes from the kept environment, not a new one.
-bool reused;
-// The user data folder, and why a new environment was last asked for.
+// The user data folder.
 fs::path profile;
-enum Why { starting, updating, mending } why;
 HPOWERNOTIFY display;
 // Times the tray icon has been asked for again since the shell first refused it.
 int trayTries;
@@ -120,11 +153,9 @@ struct Copy {
 std::shared_ptr<Copy> copying;
 
 void rest();
-void startEnvironment(Why reason);
+void startEnvironment(Life reason);
 
-// What the watch listens for. A test build listens for creation instead,
-// which Wine raises across processes where it raises no destruction, to show
-// that the watch hears no other process.
+// What the watch listens for; a test build listens for creation (docs/wine.md).
 #ifndef WATCHED_EVENT
 #define WATCHED_EVENT EVENT_OBJECT_DESTROY
 #endif
@@ -171,7 +202,7 @@ void quit(int code) {
 }
 
 void fail(const wchar_t* text) {
-    MessageBoxW(nullptr, text, L"Verdalune", MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
     quit(1);
 }
 
@@ -184,8 +215,8 @@ void resize() {
 // EnumWindows callback: the worker behind the icons is the next top-level
 // "WorkerW" after the window that holds the icon view.
 BOOL CALLBACK findHost(HWND top, LPARAM out) {
-    if (!FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr)) return TRUE;
-    HWND worker = FindWindowExW(nullptr, top, L"WorkerW", nullptr);
+    if (!FindWindowExW(top, nullptr, iconsClass, nullptr)) return TRUE;
+    HWND worker = FindWindowExW(nullptr, top, workerClass, nullptr);
     if (!worker) return TRUE;
     *reinterpret_cast<HWND*>(out) = worker;
     return FALSE;
@@ -199,12 +230,12 @@ HWND findLayer(HWND shell, HWND& icons) {
     if (!shell) return nullptr;
     // Asks the shell to put a worker window behind the icons; a hung shell
     // must not hang us, and what it answers does not matter.
-    SendMessageTimeoutW(shell, spawnWorker, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr);
+    SendMessageTimeoutW(shell, spawnWorker, 0, 0, SMTO_ABORTIFHUNG, shellWait, nullptr);
     // Since 24H2 Progman draws no picture of its own: its icon view is
     // layered, and a WorkerW child below it draws the system wallpaper. The
     // garden goes between the two, as a child of Progman itself.
-    HWND found = FindWindowExW(shell, nullptr, L"SHELLDLL_DefView", nullptr);
-    if (found && ((GetWindowLongPtrW(found, GWL_EXSTYLE) & WS_EX_LAYERED) || FindWindowExW(shell, nullptr, L"WorkerW", nullptr))) {
+    HWND found = FindWindowExW(shell, nullptr, iconsClass, nullptr);
+    if (found && ((GetWindowLongPtrW(found, GWL_EXSTYLE) & WS_EX_LAYERED) || FindWindowExW(shell, nullptr, workerClass, nullptr))) {
         icons = found;
         return shell;
     }
@@ -217,7 +248,7 @@ HWND findLayer(HWND shell, HWND& icons) {
 bool notice() {
     if (noticing) return false;
     noticing = true;
-    MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", L"Verdalune", MB_OK);
+    MessageBoxW(nullptr, L"Windows 桌面层暂不可用。花园将以普通窗口显示，可从托盘重试。", caption, MB_OK);
     noticing = false;
     return true;
 }
@@ -278,7 +309,7 @@ void place(HWND parent, HWND icons, bool fallback, bool changed) {
 // thread are heard, and only a garden moved out of its place is moved back.
 void CALLBACK restacked(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
     if (!onWall || window != GetParent(view)) return;
-    HWND icons = FindWindowExW(window, nullptr, L"SHELLDLL_DefView", nullptr);
+    HWND icons = FindWindowExW(window, nullptr, iconsClass, nullptr);
     if (icons && GetWindow(icons, GW_HWNDNEXT) != view) SetWindowPos(view, icons, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -292,8 +323,7 @@ void watchStack(HWND shell) {
     restack.reset();
     if (!thread) return;
     HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, restacked, process, thread, WINEVENT_OUTOFCONTEXT);
-    // Wine refuses a hook on a thread of another process; the process alone
-    // is the narrowest scope left.
+    // Wine refuses a hook on a thread of another process (docs/wine.md).
     if (!hook) hook = SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, restacked, process, 0, WINEVENT_OUTOFCONTEXT);
     restack.reset(hook);
 }
@@ -310,7 +340,7 @@ void position(bool wall) {
         if (IsWindow(view)) onWall = false;
         return;
     }
-    HWND shell = FindWindowW(L"Progman", nullptr);
+    HWND shell = FindWindowW(progmanClass, nullptr);
     HWND icons = nullptr;  // 24H2 and later: the garden lies right below it
     HWND parent = wall ? findLayer(shell, icons) : nullptr;
     // Recorded before the notice: its box runs a message loop, where neither
@@ -344,15 +374,15 @@ void command(const wchar_t* word) {
 // What the page is told when a copy could not be kept: the step that failed
 // and the system's error number. The page puts it in words.
 std::wstring failed(const wchar_t* step, DWORD error) {
-    return L"backup-failed:" + std::wstring(step) + L' ' + std::to_wstring(error);
+    return std::wstring(failedWord) + step + L' ' + std::to_wstring(error);
 }
 
 // Exactly the name of an automatic copy: the prefix, a date, ".json".
 bool isCopy(std::wstring_view name) {
     constexpr std::wstring_view suffix = L".json";
-    if (name.size() != copyPrefix.size() + 10 + suffix.size() || !name.starts_with(copyPrefix) || !name.ends_with(suffix))
+    if (name.size() != copyPrefix.size() + dateLength + suffix.size() || !name.starts_with(copyPrefix) || !name.ends_with(suffix))
         return false;
-    for (size_t i = 0; i < 10; ++i) {
+    for (size_t i = 0; i < dateLength; ++i) {
         wchar_t c = name[copyPrefix.size() + i];
         bool dash = i == 4 || i == 7;
         if (dash ? c != L'-' : (c < L'0' || c > L'9')) return false;
@@ -418,7 +448,7 @@ std::wstring save(const std::string& text) {
         return failed(step, error);
     }
     prune(folder, name);
-    return L"backup-saved:" + path.wstring();
+    return std::wstring(savedWord) + path.wstring();
 }
 
 // The writer's thread: it hands the answer to the owner window and ends.
@@ -452,7 +482,7 @@ void backUp(ICoreWebView2WebMessageReceivedEventArgs* args, std::wstring_view js
                                    static_cast<int>(copy->text.size()), nullptr, nullptr);
     if (size <= 0) return;
     if (copying) {
-        web->PostWebMessageAsString(L"backup-failed:busy");
+        web->PostWebMessageAsString((std::wstring(failedWord) + L"busy").c_str());
         return;
     }
     copy->text.resize(static_cast<size_t>(size));
@@ -484,8 +514,8 @@ HRESULT onMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args
     std::wstring message = text ? text : L"";
     CoTaskMemFree(text);
     if (message.starts_with(backupWord)) backUp(args, std::wstring_view(message).substr(backupWord.size()));
-    else if (message == L"showEditor") position(false);
-    else if (message == L"showWall") {
+    else if (message == showEditor) position(false);
+    else if (message == showWall) {
         position(true);
         // A page made while nobody can see it (a new runtime) rests at once.
         rest();
@@ -515,7 +545,7 @@ HRESULT onFailure(ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
         // Rebuilt from the loop, not inside the dead controller's own event.
         PostMessageW(owner, lostMessage, 1, 0);
     } else if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED ||
-               (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE && ++hangs == 3)) {
+               (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE && ++hangs == hangsWaited)) {
         // A hang is reported every few seconds while it lasts; a short one
         // is waited out.
         hangs = 0;
@@ -554,6 +584,7 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
         return S_OK;
     }
     controller = created;
+    life = Life::showing;
     controller->get_CoreWebView2(web.ReleaseAndGetAddressOf());
     if (!web) {
         fail(cannotStart);
@@ -584,8 +615,7 @@ HRESULT setup(HRESULT result, ICoreWebView2Controller* created) {
 
 // Asks the environment for a controller on the garden window; `setup` takes
 // it from there.
-void askController(bool fresh) {
-    reused = !fresh;
+void askController() {
     auto done = adopt(new ControllerDone(setup));
     if (FAILED(environment->CreateCoreWebView2Controller(view, done.Get()))) refused(cannotCreate);
 }
@@ -594,9 +624,9 @@ void askController(bool fresh) {
 // then refuses every controller: the garden is asked once more of a new
 // environment before the program gives up.
 void refused(const wchar_t* text) {
-    if (!reused) return fail(text);
+    if (life != Life::rebuilding) return fail(text);
     environment.Reset();
-    startEnvironment(mending);
+    startEnvironment(Life::mending);
 }
 
 HRESULT onVersion(ICoreWebView2Environment*, IUnknown*) {
@@ -608,23 +638,23 @@ HRESULT onEnvironment(HRESULT result, ICoreWebView2Environment* created) {
     if (FAILED(result) || !created) {
         // Most likely the old browser still holds the profile: asked again at
         // the next rest or wake (see sight), never at once and with no box.
-        if (why == updating) stalled = true;
-        else fail(why == starting ? installRuntime : cannotStart);
+        if (life == Life::renewing) life = Life::stalled;
+        else fail(life == Life::starting ? installRuntime : cannotStart);
         return S_OK;
     }
     // Kept, so that a lost garden can be made again without a new browser profile.
     environment = created;
     EventRegistrationToken token{};
     environment->add_NewBrowserVersionAvailable(adopt(new VersionAvailable(onVersion)).Get(), &token);
-    askController(true);
+    askController();
     return S_OK;
 }
 
 // Asks for a new environment on the profile; whatever the runtime's newest
 // version is, this one uses it.
-void startEnvironment(Why reason) {
-    why = reason;
-    updated = stalled = false;
+void startEnvironment(Life reason) {
+    life = reason;
+    updated = false;
     auto done = adopt(new EnvironmentDone(onEnvironment));
     HRESULT result = CreateCoreWebView2EnvironmentWithOptions(nullptr, profile.c_str(), nullptr, done.Get());
     if (FAILED(result)) onEnvironment(result, nullptr);
@@ -638,7 +668,7 @@ void letGo() {
         controller->Close();
         controller.Reset();
     }
-    resting = suspended = false;
+    if (life == Life::resting || life == Life::suspended) life = Life::showing;
 }
 
 // Moves the garden to the newest runtime: nothing of the old environment may
@@ -648,16 +678,15 @@ void letGo() {
 void renew() {
     letGo();
     environment.Reset();
-    startEnvironment(updating);
+    startEnvironment(Life::renewing);
 }
 
 HRESULT onSuspend(HRESULT result, BOOL done) {
-    suspended = SUCCEEDED(result) && done;
+    bool asleep = SUCCEEDED(result) && done;
+    if (life == Life::resting || life == Life::suspended) life = asleep ? Life::suspended : Life::resting;
     // Woken before the runtime had finished suspending it.
-    if (suspended && !resting) {
-        suspended = false;
+    else if (asleep)
         if (auto web3 = query<ICoreWebView2_3>(web)) web3->Resume();
-    }
     return S_OK;
 }
 
@@ -665,14 +694,14 @@ HRESULT onSuspend(HRESULT result, BOOL done) {
 // hidden, then suspended if the runtime agrees (a refusal leaves it hidden and
 // awake). The editor never rests: a note may be half written.
 void rest() {
-    if (!unseen || resting || !onWall || !controller) return;
+    if (!unseen || life != Life::showing || !onWall || !controller) return;
     // Nobody sees the garden made again on a newer runtime now; made from the
     // loop, as this may run inside the page's own message.
     if (updated) {
         PostMessageW(owner, renewMessage, 0, 0);
         return;
     }
-    resting = true;
+    life = Life::resting;
     controller->put_IsVisible(FALSE);
     if (auto web3 = query<ICoreWebView2_3>(web)) web3->TrySuspend(adopt(new SuspendDone(onSuspend)).Get());
 }
@@ -683,19 +712,20 @@ void rest() {
 // after "TaskbarCreated". While nobody can see the wall yet, the next wake does it.
 void wake(bool resumed) {
     slept = slept || resumed;
-    if (unseen || !controller || !(resting || slept)) return;
-    if (suspended)
+    if (unseen || !controller || (life == Life::showing && !slept)) return;
+    if (life == Life::suspended)
         if (auto web3 = query<ICoreWebView2_3>(web)) web3->Resume();
-    if (!resting) controller->put_IsVisible(FALSE);
+    if (life == Life::showing) controller->put_IsVisible(FALSE);
     controller->put_IsVisible(TRUE);
-    resting = suspended = slept = false;
+    life = Life::showing;
+    slept = false;
     if (onWall) position(true);
 }
 
 // A reason that nobody can see the wall comes or goes. A move to a new runtime
 // that could not start is tried again here, at the next of these.
 void sight(Unseen reason, bool gone) {
-    if (stalled) startEnvironment(updating);
+    if (life == Life::stalled) startEnvironment(Life::renewing);
     unseen = gone ? unseen | reason : unseen & ~reason;
     if (unseen) rest();
     else wake(false);
@@ -724,39 +754,38 @@ void rebuild() {
     bool gone = !IsWindow(view);
     // While Explorer restarts there is no wall to go back to; "TaskbarCreated"
     // brings us here again.
-    if (!environment || (gone && !FindWindowW(L"Progman", nullptr))) return;
+    if (!environment || (gone && !FindWindowW(progmanClass, nullptr))) return;
     // A rebuild has failed until its page speaks. A garden that keeps dying
-    // must not loop: the fourth loss in a row ends the program, once.
-    if (rebuilds > 3) return;
-    if (rebuilds++ == 3) {
+    // must not loop: the loss after the last allowed rebuild ends the
+    // program, once.
+    if (rebuilds > rebuildsAllowed) return;
+    if (rebuilds++ == rebuildsAllowed) {
         fail(cannotStart);
         return;
     }
     if (gone) makeView();
     hangs = 0;
-    askController(false);
+    life = Life::rebuilding;
+    askController();
 }
 
-// The shell destroys the garden from its own process when it destroys the
-// worker. Nothing documents that the garden's own destruction messages then
-// reach this thread (under Wine they do), so the destruction is watched too,
-// by an out-of-context hook on the garden's own process and thread (see
-// makeView). Where neither tells us, "TaskbarCreated", a display
-// change or the user's next tray choice finds the garden gone.
+// The shell destroyed the garden from its own process, which its messages
+// alone may not tell us (docs/wine.md).
 void CALLBACK destroyed(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
     if (window == view && object == OBJID_WINDOW) PostMessageW(owner, lostMessage, 0, 0);
 }
 
 // Shows the tray icon, the only way to the menu and to quit. At sign-in the
 // shell may still be too busy to take it, and no "TaskbarCreated" follows, as
-// the taskbar is there already: the icon is asked for again 2 s later, 15
-// times at most, by a one-shot timer that exists only while it is missing.
+// the taskbar is there already: the icon is asked for again trayDelay later,
+// trayTriesAllowed times at most, by a one-shot timer that exists only while
+// it is missing.
 // One that is there already is only updated.
 void showIcon(bool again) {
     KillTimer(owner, trayTimer);
     trayTries = again ? trayTries + 1 : 0;
     if (Shell_NotifyIconW(NIM_ADD, &icon) || Shell_NotifyIconW(NIM_MODIFY, &icon)) return;
-    if (trayTries < 15) SetTimer(owner, trayTimer, 2000, nullptr);
+    if (trayTries < trayTriesAllowed) SetTimer(owner, trayTimer, trayDelay, nullptr);
 }
 
 void trayMenu() {
@@ -769,10 +798,50 @@ void trayMenu() {
     int choice = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
     DestroyMenu(menu);
     switch (choice) {
-    case plantItem: command(L"plant"); break;
-    case menuItem: command(L"menu"); break;
-    case wallItem: command(L"wall"); break;
+    case plantItem: command(plantWord); break;
+    case menuItem: command(menuWord); break;
+    case wallItem: command(wallWord); break;
     case quitItem: quit(0); break;
+    }
+}
+
+// The session is locked or unlocked, disconnected or connected again.
+void onSession(WPARAM change) {
+    if (change == WTS_SESSION_LOCK || change == WTS_SESSION_UNLOCK) sight(locked, change == WTS_SESSION_LOCK);
+    else if (change == WTS_CONSOLE_DISCONNECT || change == WTS_REMOTE_DISCONNECT) sight(away, true);
+    else if (change == WTS_CONSOLE_CONNECT || change == WTS_REMOTE_CONNECT) sight(away, false);
+}
+
+// The machine woke from sleep, or the display went off or on.
+void onPower(WPARAM event, LPARAM data) {
+    if (event == PBT_APMRESUMEAUTOMATIC) wake(true);
+    if (event != PBT_POWERSETTINGCHANGE) return;
+    auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(data);
+    // 0 off, 1 on, 2 dimmed: a dimmed display still shows the garden.
+    if (setting && IsEqualGUID(setting->PowerSetting, displayStatus) && setting->DataLength >= sizeof(DWORD)) {
+        DWORD state = *reinterpret_cast<const DWORD*>(setting->Data);
+        if (state != 2) sight(dark, state == 0);
+    }
+}
+
+void onDisplayChange() {
+    if (onWall) {
+        position(true);
+        // Explorer may move its worker after us: once the changes have
+        // settled, the garden is placed once more.
+        SetTimer(owner, settleTimer, settleDelay, nullptr);
+    } else {
+        // The editor must not lie partly off screen; the user's focus stays where it is.
+        SetWindowPos(view, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void onTimer(UINT_PTR timer) {
+    if (timer == trayTimer) showIcon(true);
+    if (timer == settleTimer) {
+        KillTimer(owner, settleTimer);
+        if (onWall) position(true);
     }
 }
 
@@ -787,9 +856,7 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_NCDESTROY:
         // Nothing of ours destroys the garden: the shell took it with its
-        // worker. Made again from the loop, not inside the shell's call. This
-        // is the window's last message, so the loop reads the post once the
-        // window is gone; posted at WM_DESTROY, Wine read it before then.
+        // worker. Made again from the loop, once the window is gone (docs/wine.md).
         if (window == view) PostMessageW(owner, lostMessage, 0, 0);
         break;
     case lostMessage:
@@ -805,21 +872,11 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_WTSSESSION_CHANGE:
         if (window != owner) break;
-        if (wParam == WTS_SESSION_LOCK || wParam == WTS_SESSION_UNLOCK) sight(locked, wParam == WTS_SESSION_LOCK);
-        else if (wParam == WTS_CONSOLE_DISCONNECT || wParam == WTS_REMOTE_DISCONNECT) sight(away, true);
-        else if (wParam == WTS_CONSOLE_CONNECT || wParam == WTS_REMOTE_CONNECT) sight(away, false);
+        onSession(wParam);
         return 0;
     case WM_POWERBROADCAST:
         if (window != owner) break;
-        if (wParam == PBT_APMRESUMEAUTOMATIC) wake(true);
-        if (wParam == PBT_POWERSETTINGCHANGE) {
-            auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam);
-            // 0 off, 1 on, 2 dimmed: a dimmed display still shows the garden.
-            if (setting && IsEqualGUID(setting->PowerSetting, displayStatus) && setting->DataLength >= sizeof(DWORD)) {
-                DWORD state = *reinterpret_cast<const DWORD*>(setting->Data);
-                if (state != 2) sight(dark, state == 0);
-            }
-        }
+        onPower(wParam, lParam);
         return TRUE;
     case WM_SIZE:
         if (window != view) break;
@@ -827,29 +884,16 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_CLOSE:
         // Closing the garden only sends it back to the wall; it is never destroyed.
-        if (window == view) command(L"wall");
+        if (window == view) command(wallWord);
         else quit(0);
         return 0;
     case WM_DISPLAYCHANGE:
         if (window != owner) break;
-        if (onWall) {
-            position(true);
-            // Explorer may move its worker after us: once the changes have
-            // settled, the garden is placed once more.
-            SetTimer(owner, settleTimer, 1000, nullptr);
-        } else {
-            // The editor must not lie partly off screen; the user's focus stays where it is.
-            SetWindowPos(view, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+        onDisplayChange();
         return 0;
     case WM_TIMER:
         if (window != owner) break;
-        if (wParam == trayTimer) showIcon(true);
-        if (wParam == settleTimer) {
-            KillTimer(owner, settleTimer);
-            if (onWall) position(true);
-        }
+        onTimer(wParam);
         return 0;
     case trayMessage:
         if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) trayMenu();
@@ -866,65 +910,75 @@ struct Apartment {
     Apartment& operator=(const Apartment&) = delete;
 };
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // Before anything else, so that a second start changes nothing.
-    std::unique_ptr<void, decltype(&CloseHandle)> mutex{CreateMutexW(nullptr, FALSE, L"Local\\VerdaluneDesktopGarden"), CloseHandle};
-    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
-
-    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    Apartment apartment;
-
+// The site folder beside the program; false, having said so, if its page is missing.
+bool findSite() {
     std::vector<wchar_t> path(32768);
     GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     site = fs::path(path.data()).parent_path() / L"site";
     std::error_code error;
-    if (!fs::exists(site / L"garden/index.html", error)) {
-        MessageBoxW(nullptr, L"请完整解压 ZIP 后启动。", L"Verdalune", MB_OK);
-        return 1;
-    }
+    if (fs::exists(site / L"garden/index.html", error)) return true;
+    MessageBoxW(nullptr, L"请完整解压 ZIP 后启动。", caption, MB_OK);
+    return false;
+}
 
+// The owner window, which holds the tray icon, and the garden window, of one class.
+void makeWindows(HINSTANCE instance, HICON flower) {
     WNDCLASSW type{};
     type.lpfnWndProc = proc;
     type.hInstance = instance;
-    type.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    type.hIcon = flower;
     type.lpszClassName = gardenClass;
     RegisterClassW(&type);
-    owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, ownerTitle, WS_POPUP, 0, 0, 1, 1,
-                            nullptr, nullptr, instance, nullptr);
+    owner = CreateWindowExW(WS_EX_TOOLWINDOW, gardenClass, ownerTitle, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
     makeView();
+}
 
+void addIcon(HICON flower) {
     icon.cbSize = sizeof icon;
     icon.hWnd = owner;
     icon.uID = 1;
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = trayMessage;
-    icon.hIcon = type.hIcon;
-    lstrcpyW(icon.szTip, L"Verdalune · 种下今天");
+    icon.hIcon = flower;
+    lstrcpyW(icon.szTip, trayTip);
     showIcon(false);
     taskbarReady = RegisterWindowMessageW(L"TaskbarCreated");
+}
 
+// The user data folder, made if missing; false if there is no local
+// application data folder to put it in.
+bool findProfile() {
     PWSTR local = nullptr;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
         CoTaskMemFree(local);
-        Shell_NotifyIconW(NIM_DELETE, &icon);
-        return 1;
+        return false;
     }
     profile = fs::path(local) / L"Verdalune" / L"WebView2";
     CoTaskMemFree(local);
+    std::error_code error;
     fs::create_directories(profile, error);
-    // Lock, unlock, connect and disconnect, and the display going off and on:
-    // messages to the owner window, nothing that runs meanwhile.
+    return true;
+}
+
+// Lock, unlock, connect and disconnect, and the display going off and on:
+// messages to the owner window, nothing that runs meanwhile.
+void watchSight() {
     WTSRegisterSessionNotification(owner, NOTIFY_FOR_THIS_SESSION);
     display = RegisterPowerSettingNotification(owner, &displayStatus, DEVICE_NOTIFY_WINDOW_HANDLE);
-    startEnvironment(starting);
+}
 
+// The message loop; the exit code it ends with.
+int run() {
     MSG message{};
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    return got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));
+}
 
+void cleanUp() {
     Shell_NotifyIconW(NIM_DELETE, &icon);
     WTSUnRegisterSessionNotification(owner);
     if (display) UnregisterPowerSettingNotification(display);
@@ -932,6 +986,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     environment.Reset();
     watch.reset();
     restack.reset();
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Before anything else, so that a second start changes nothing.
+    std::unique_ptr<void, decltype(&CloseHandle)> mutex{CreateMutexW(nullptr, FALSE, L"Local\\VerdaluneDesktopGarden"), CloseHandle};
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    Apartment apartment;
+
+    if (!findSite()) return 1;
+    HICON flower = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    makeWindows(instance, flower);
+    addIcon(flower);
+    if (!findProfile()) {
+        Shell_NotifyIconW(NIM_DELETE, &icon);
+        return 1;
+    }
+    watchSight();
+    startEnvironment(Life::starting);
+    int code = run();
+    cleanUp();
     // The apartment and the mutex go as they leave scope.
-    return got < 0 ? 1 : static_cast<int>(static_cast<UINT>(message.wParam));
+    return code;
 }

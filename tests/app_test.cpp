@@ -14,7 +14,7 @@ namespace {
 int gardenWindows() {
     int count = 0;
     EnumWindows([](HWND window, LPARAM data) -> BOOL {
-        if (classOf(window) == L"VerdaluneGardenWindow") ++*reinterpret_cast<int*>(data);
+        if (classOf(window) == gardenClass) ++*reinterpret_cast<int*>(data);
         return TRUE;
     }, reinterpret_cast<LPARAM>(&count));
     return count;
@@ -92,7 +92,7 @@ TEST_CASE("a missing entry page is told in a plain box and ends with 1") {
         auto box = takeBox();
         REQUIRE(box);
         CHECK(box->text == L"请完整解压 ZIP 后启动。");
-        CHECK(box->caption == L"Verdalune");
+        CHECK(box->caption == caption);
         CHECK_FALSE(box->icon);
         CHECK(box->buttons == std::vector<int>{IDOK});
         CHECK(box->process == app.process.dwProcessId);

@@ -3,6 +3,7 @@
 // whose path has Chinese characters and spaces. Then the setup as a user runs
 // it: installed, upgraded over the running program and uninstalled, silently.
 #include "harness.h"
+#include "host.h"
 #include "version.h"
 
 #include <shlobj.h>
@@ -208,9 +209,9 @@ Walk walk(PROCESS_INFORMATION process) {
         std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
         EnumWindows([](HWND window, LPARAM data) -> BOOL {
             auto& [id, dialog] = *reinterpret_cast<std::pair<DWORD, HWND>*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == id && classOf(window) == L"#32770" && IsWindowVisible(window)) dialog = window;
+            DWORD from = 0;
+            GetWindowThreadProcessId(window, &from);
+            if (from == id && classOf(window) == L"#32770" && IsWindowVisible(window)) dialog = window;
             return !dialog;
         }, reinterpret_cast<LPARAM>(&found));
         HWND dialog = found.second;
@@ -287,10 +288,10 @@ void startInstalled(App& app) {
 
 // The process behind the program's owner window, once one shows.
 HANDLE ownerProcess(int ms) {
-    HWND owner = nullptr;
-    waitUntil([&] { return (owner = findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单")) != nullptr; }, ms);
+    HWND menuOwner = nullptr;
+    waitUntil([&] { return (menuOwner = findWindow(gardenClass, ownerTitle)) != nullptr; }, ms);
     DWORD id = 0;
-    if (owner) GetWindowThreadProcessId(owner, &id);
+    if (menuOwner) GetWindowThreadProcessId(menuOwner, &id);
     return id ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id) : nullptr;
 }
 
@@ -334,8 +335,8 @@ TEST_CASE("the released program carries its manifest and version and a compresse
     CHECK(image.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8));
     CHECK(image.size() < 16384);
 
-    HICON icon = LoadIconW(module, MAKEINTRESOURCEW(1));
-    CHECK(icon);
+    HICON flower = LoadIconW(module, MAKEINTRESOURCEW(1));
+    CHECK(flower);
     checkFlower(module, MAKEINTRESOURCEW(1));
     FreeLibrary(module);
 }
@@ -439,7 +440,7 @@ TEST_CASE("a silent setup installs for this user alone and its program starts an
     CHECK(regNumber(uninstallKey, L"NoModify") == 1u);
     CHECK(regNumber(uninstallKey, L"NoRepair") == 1u);
     // Nothing was running, so a silent setup starts nothing.
-    CHECK(!findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单"));
+    CHECK(!findWindow(gardenClass, ownerTitle));
 
     {
         Shell shell(Shell::win11);
@@ -573,9 +574,9 @@ TEST_CASE("a setup never kills a program that does not quit: it stops and change
             return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, w, l);
         };
         type.hInstance = GetModuleHandleW(nullptr);
-        type.lpszClassName = L"VerdaluneGardenWindow";
+        type.lpszClassName = gardenClass;
         RegisterClassW(&type);
-        CreateWindowW(L"VerdaluneGardenWindow", L"Verdalune 菜单", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, type.hInstance, nullptr);
+        CreateWindowW(gardenClass, ownerTitle, WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, type.hInstance, nullptr);
         thread = GetCurrentThreadId();
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
@@ -586,7 +587,7 @@ TEST_CASE("a setup never kills a program that does not quit: it stops and change
     RegDeleteKeyValueW(HKEY_CURRENT_USER, runKey, L"Verdalune");
     fs::remove(shortcut());
     auto unchanged = [] {
-        CHECK(findWindow(L"VerdaluneGardenWindow", L"Verdalune 菜单"));
+        CHECK(findWindow(gardenClass, ownerTitle));
         CHECK(!fs::exists(installed()));
         CHECK(!keyExists(uninstallKey));
         CHECK(regText(runKey, L"Verdalune") == L"<none>");

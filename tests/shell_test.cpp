@@ -16,12 +16,12 @@ struct Host {
         WNDCLASSW type{};
         type.lpfnWndProc = proc;
         type.hInstance = GetModuleHandleW(nullptr);
-        type.lpszClassName = L"VerdaluneGardenWindow";
+        type.lpszClassName = gardenClass;
         RegisterClassW(&type);
-        owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 菜单", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+        owner = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, ownerTitle, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                 type.hInstance, nullptr);
         RECT screen = fullScreen();
-        view = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, L"Verdalune 情绪花园", WS_POPUP, 0, 0, screen.right,
+        view = CreateWindowExW(WS_EX_TOOLWINDOW, type.lpszClassName, gardenTitle, WS_POPUP, 0, 0, screen.right,
                                screen.bottom, nullptr, nullptr, type.hInstance, nullptr);
         taskbarReady = RegisterWindowMessageW(L"TaskbarCreated");
         icon = {};
@@ -30,7 +30,7 @@ struct Host {
         icon.uID = 1;
         icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         icon.uCallbackMessage = trayMessage;
-        lstrcpyW(icon.szTip, L"Verdalune · 种下今天");
+        lstrcpyW(icon.szTip, trayTip);
         onWall = false;
         // A taskbar's worth less than the display, so that the fallback's
         // rectangle can be told apart from the display's (Wine keeps this
@@ -79,6 +79,7 @@ TEST_CASE("tray menu opens on a button release with its four items in order") {
         auto items = useMenu(mouse, -1, &opened);
         REQUIRE(opened);
         REQUIRE(items.size() == 4);
+        // Spelled out: what a person reads, and what scripts/windows-ci.ps1 chooses.
         const wchar_t* texts[] = {L"种下今天", L"花园菜单", L"回到壁纸", L"退出 Verdalune"};
         for (UINT i = 0; i < 4; ++i) {
             CAPTURE(i);
@@ -132,7 +133,7 @@ TEST_CASE("fail shows the error box and asks the loop to end with 1") {
     auto boxes = watch.boxes();
     REQUIRE(boxes.size() == 1);
     CHECK(boxes[0].text == L"无法创建桌面窗口。");
-    CHECK(boxes[0].caption == L"Verdalune");
+    CHECK(boxes[0].caption == caption);
     CHECK(boxes[0].icon);
     CHECK(boxes[0].buttons == std::vector<int>{IDOK});
     CHECK(quitRequest() == WPARAM(1));
@@ -235,7 +236,7 @@ TEST_CASE("no wallpaper layer shows the notice and falls back to a window over t
         auto boxes = watch.boxes();
         REQUIRE(boxes.size() == 1);
         CHECK(boxes[0].text == notice);
-        CHECK(boxes[0].caption == L"Verdalune");
+        CHECK(boxes[0].caption == caption);
         CHECK_FALSE(boxes[0].icon);
         CHECK(boxes[0].buttons == std::vector<int>{IDOK});
         CHECK(shell.asked == (layout == Shell::none ? 0 : 1));
@@ -400,7 +401,7 @@ TEST_CASE("a garden destroyed with the worker of the shell is made again from th
     CHECK_FALSE(IsWindow(old));
     REQUIRE(waitUntil([&] { return IsWindow(view) && controller; }));
     CHECK(view != old);
-    CHECK(textOf(view) == L"Verdalune 情绪花园");
+    CHECK(textOf(view) == gardenTitle);
     CHECK(styleOf(view) == WS_POPUP);
     CHECK(screenRect(view) == fullScreen());
     CHECK(parentOf(view) == GetDesktopWindow());

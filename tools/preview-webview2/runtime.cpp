@@ -569,10 +569,8 @@ void openWindow(HWND parent) {
     SetWindowPos(state.mirror, HWND_BOTTOM, -1, -1, 1, 1, SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
-// Wine 8 drops what a window draws when its top-level window belongs to
-// another process, as the shell's wallpaper worker does. Windows composes
-// such windows; here a copy of the page lies at the bottom of the screen,
-// under the see-through worker, while the page's own window is there.
+// A copy of the page under the shell's see-through worker, where Wine drops
+// what the page's own window draws (docs/wine.md).
 void showMirror() {
     HWND root = state.window ? GetAncestor(state.window, GA_ROOT) : nullptr;
     DWORD owner = 0;
