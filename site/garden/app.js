@@ -7,6 +7,7 @@ import { drawGarden, flowerIcon } from './garden.js';
 import { createEditor } from './editor.js';
 import { createMenu } from './menu.js';
 import { pref, setPref } from './prefs.js';
+import { MENU, PLANT, SHOW_EDITOR, SHOW_WALL, WALL } from './words.js';
 
 const bridge = window.gardenBridge;
 const $ = (id) => document.getElementById(id);
@@ -16,8 +17,8 @@ const state = {
   today: keyOf(new Date()),
   days: loaded.days,
   problem: loaded.problem,
-  view: 'wall',
-  from: 'wall', // where the editor was opened from
+  view: WALL,
+  from: WALL, // where the editor was opened from
   grow: null,
   // Settles once the durable copy has been read and drawn if newer: nothing
   // is computed from the garden to be saved before then.
@@ -124,10 +125,10 @@ function checkToday() {
   // A draft for today becomes one for the new today, as does one for a day
   // that can no longer be changed; a draft for another recent day stays.
   const day = editor.day;
-  if ((state.view === 'plant' || editor.drafting) && (day === before || !isRecent(day, today))) {
+  if ((state.view === PLANT || editor.drafting) && (day === before || !isRecent(day, today))) {
     editor.moveTo(today, state.days.get(today));
   }
-  if (state.view === 'menu') menu.open();
+  if (state.view === MENU) menu.open();
 }
 
 let tick = 0;
@@ -142,40 +143,40 @@ function scheduleTick() {
 function setView(view) {
   state.view = view;
   document.body.dataset.view = view;
-  $('editor').hidden = view !== 'plant';
-  $('menu').hidden = view !== 'menu';
+  $('editor').hidden = view !== PLANT;
+  $('menu').hidden = view !== MENU;
   // Behind an open panel nothing can be reached, by mouse, keys or reader.
-  $('wall').inert = view !== 'wall';
-  $('preview-bar').inert = view !== 'wall';
-  if (view !== 'menu') menu.close();
+  $('wall').inert = view !== WALL;
+  $('preview-bar').inert = view !== WALL;
+  if (view !== MENU) menu.close();
 }
 
 // Opens the editor on `day` (today unless the menu asks for another).
 function openEditor(day = state.today) {
-  if (state.view !== 'plant' || day !== editor.day) {
-    if (state.view !== 'plant') state.from = state.view === 'menu' ? 'menu' : 'wall';
+  if (state.view !== PLANT || day !== editor.day) {
+    if (state.view !== PLANT) state.from = state.view === MENU ? MENU : WALL;
     editor.open(day, state.days.get(day));
-    setView('plant');
+    setView(PLANT);
   }
   editor.focus();
 }
 
 function openMenu() {
-  if (state.view !== 'menu') {
-    setView('menu');
+  if (state.view !== MENU) {
+    setView(MENU);
     menu.open();
   }
   menu.focus();
 }
 
 function toWall() {
-  setView('wall');
-  bridge.post('showWall');
+  setView(WALL);
+  bridge.post(SHOW_WALL);
 }
 
 function cancelEditor() {
   editor.drop();
-  if (state.from === 'menu') openMenu();
+  if (state.from === MENU) openMenu();
   else toWall();
 }
 
@@ -240,7 +241,7 @@ function tabStops(layer) {
 }
 
 function trapTab(event) {
-  const layer = state.view === 'plant' ? $('editor') : $('menu');
+  const layer = state.view === PLANT ? $('editor') : $('menu');
   const stops = tabStops(layer);
   if (!stops.length) return;
   const first = stops[0];
@@ -258,22 +259,22 @@ function trapTab(event) {
 
 function onWord(word) {
   checkToday();
-  if (word === 'plant') {
+  if (word === PLANT) {
     openEditor();
-    bridge.post('showEditor');
-  } else if (word === 'menu') {
+    bridge.post(SHOW_EDITOR);
+  } else if (word === MENU) {
     openMenu();
-    bridge.post('showEditor');
+    bridge.post(SHOW_EDITOR);
   } else {
     toWall();
   }
 }
 
 document.addEventListener('keydown', (event) => {
-  if (state.view === 'wall') return;
+  if (state.view === WALL) return;
   if (event.key === 'Escape') {
     event.preventDefault();
-    if (state.view === 'plant') cancelEditor();
+    if (state.view === PLANT) cancelEditor();
     else toWall();
   } else if (event.key === 'Tab') {
     trapTab(event);
@@ -307,7 +308,7 @@ state.ready = loaded.later.then((found) => {
     drawWall();
     drawProblem();
   }
-  if (state.view === 'menu') menu.open();
+  if (state.view === MENU) menu.open();
 });
 saving = state.ready;
 menu.backupCopy();
@@ -315,7 +316,7 @@ menu.backupCopy();
 watch((days) => {
   state.days = days;
   drawWall();
-  if (state.view === 'menu') menu.refresh();
+  if (state.view === MENU) menu.refresh();
 });
 
 // A plain browser has no tray; give it the two ways in that the tray offers.
@@ -329,6 +330,6 @@ if (!bridge.hasHost()) {
 }
 
 performance.mark('garden-drawn');
-bridge.post('showWall');
+bridge.post(SHOW_WALL);
 bridge.connect(onWord);
 scheduleTick();
