@@ -8,9 +8,9 @@ import { createEditor } from './editor.js';
 import { createMenu } from './menu.js';
 import { pref, setPref } from './prefs.js';
 import { MENU, PLANT, SHOW_EDITOR, SHOW_WALL, WALL } from './words.js';
+import { $ } from './dom.js';
 
 const bridge = window.gardenBridge;
-const $ = (id) => document.getElementById(id);
 
 const loaded = load(new Date());
 const state = {

@@ -5,10 +5,8 @@
 // is, or the person chose which side stays.
 import { MAX_DAYS, differing, holdsAll, mergeDays } from './data.js';
 import { asideValues, dropAside } from './store.js';
-import { button, item } from './dom.js';
+import { $, button, item } from './dom.js';
 import { differText } from './restore.js';
-
-const $ = (id) => document.getElementById(id);
 
 // `backup` delivers a file and says how it went; `changed()` redraws the menu.
 export function createAside({ state, keep, backup, changed }) {

@@ -12,8 +12,8 @@ import { daysBetween, shortDate } from './days.js';
 import { dayPref, pref, setPref } from './prefs.js';
 import { isDurable } from './store.js';
 import { BACKUP, BACKUP_FAILED, BACKUP_SAVED } from './words.js';
+import { $ } from './dom.js';
 
-const $ = (id) => document.getElementById(id);
 // Days from one copy to the next, and the planted days before the question.
 const EVERY = 7;
 const ASK_AFTER = 7;

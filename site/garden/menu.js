@@ -13,11 +13,10 @@ import { createMonth } from './month.js';
 import { createDayView } from './day.js';
 import { createAside } from './aside.js';
 import { createAutoBackup } from './auto.js';
-import { item } from './dom.js';
+import { $, item } from './dom.js';
 import { findDays, marked, wordsOf } from './search.js';
 import { dayPref, pref, setPref } from './prefs.js';
 
-const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
 // Found days come fewer at a time: a screenful or two, drawn as fast as a key is typed.
 const FOUND_PAGE = 20;

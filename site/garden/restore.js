@@ -6,16 +6,15 @@ import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDay
 import { shortDate } from './days.js';
 import { moodOf } from './moods.js';
 import { keptGardens, keptRestore } from './store.js';
-import { named } from './dom.js';
+import { $, named } from './dom.js';
 
-const $ = (id) => document.getElementById(id);
 const FILE_TYPES = [{ description: '情绪花园备份', accept: { 'application/json': ['.json'], 'text/plain': ['.txt'] } }];
 
 // Days after today in a backup, named, as the person may want to pull them up.
 function laterText(later, today) {
   if (!later.length) return '';
-  const named = later.slice(0, 3).map((key) => shortDate(key, today)).join('、') + (later.length > 3 ? ' 等' : '');
-  return `其中 ${later.length} 天在今天之后（${named}），可能是当时电脑的日期不对，也会一起恢复。`;
+  const dates = later.slice(0, 3).map((key) => shortDate(key, today)).join('、') + (later.length > 3 ? ' 等' : '');
+  return `其中 ${later.length} 天在今天之后（${dates}），可能是当时电脑的日期不对，也会一起恢复。`;
 }
 
 // Both sides of up to five days in `differ`, so that the choice between
