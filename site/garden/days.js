@@ -48,7 +48,7 @@ export function daysInMonth(y, m) {
   return m === 2 && leap ? 29 : MONTH_DAYS[m - 1];
 }
 
-export function dateOf(key) {
+function dateOf(key) {
   const p = parseKey(key);
   return localDate(p.y, p.m - 1, p.d);
 }

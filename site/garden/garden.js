@@ -24,7 +24,7 @@ function el(name, attrs, text) {
 
 // Stable per-day variation: the same date always gets the same lean, size
 // and shade, so the garden does not reshuffle between starts.
-export function variation(key) {
+function variation(key) {
   let h = 2166136261;
   for (let i = 0; i < key.length; i++) h = Math.imul(h ^ key.charCodeAt(i), 16777619);
   const next = () => {

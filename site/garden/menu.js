@@ -6,6 +6,7 @@
 // the wallpaper carries none of them; the history is built a page at a
 // time, so a century of days opens as fast as a month.
 import { MOODS, moodOf } from './moods.js';
+import { sortedByKey } from './data.js';
 import { daysBetween, listDate } from './days.js';
 import { flowerIcon } from './garden.js';
 import { createBackup } from './backup.js';
@@ -122,7 +123,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
       if (!counts) byYear.set(y, (counts = new Map()));
       counts.set(mood, (counts.get(mood) || 0) + 1);
     }
-    years = [...byYear].sort(([a], [b]) => (a < b ? 1 : -1));
+    years = [...sortedByKey(byYear)].reverse();
     yearsShown = 0;
     $('years').hidden = years.length === 0;
     $('years-list').replaceChildren();

@@ -9,7 +9,7 @@ import { flowerIcon } from './garden.js';
 import { $, item } from './dom.js';
 
 // A mood's mark: its colour and, from the style sheet, its pattern.
-export function moodMark(mood) {
+function moodMark(mood) {
   const mark = item('i', 'mark');
   mark.dataset.mood = mood.id;
   mark.style.backgroundColor = deepColour(mood);

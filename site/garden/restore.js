@@ -2,7 +2,7 @@
 // to the person, replacing the garden or merged with it. The garden as it
 // was before is kept with it, so that 撤销恢复 can undo it without losing a
 // day planted, changed or pulled up since.
-import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, undoRestore } from './data.js';
+import { BACKUP_MAX_BYTES, decodeText, differing, fromBackup, mergeDays, undoRestore, withinLimit } from './data.js';
 import { shortDate } from './days.js';
 import { moodOf } from './moods.js';
 import { keptGardens, keptRestore } from './store.js';
@@ -105,9 +105,7 @@ export function createRestore({ state, keep, changed, say }) {
     let days;
     try {
       days = await keep((before) => {
-        const after = make(before);
-        // A garden over the limit would make a backup that no restore takes.
-        if (after.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${after.size} 天`);
+        const after = withinLimit(make(before));
         return { days: after, restore: { when: state.today, before, after } };
       });
     } catch (e) {

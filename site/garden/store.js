@@ -21,7 +21,7 @@
 import { fromStored, holdsAll, leftover, toStored } from './data.js';
 import { ASIDE, GARDEN, UNDO, openDatabase, readAll, readRecords, settled, transact } from './durable.js';
 
-export const KEY = 'verdalune.garden.v1';
+const KEY = 'verdalune.garden.v1';
 // Where an older version set aside what it could not read, and kept the
 // garden from before a restore: taken into the durable store at start.
 const OLD_ASIDE = `${KEY}.damaged.`;
