@@ -1,10 +1,10 @@
-// The menu's month at a glance: any month from the first planted one to
-// this one (or to a later one that holds a day, planted while the clock was
-// wrong), day by day under a weekday header, with its counts per mood. Each mood's mark is dark
-// enough for its track and carries a pattern of its own, so that no mood is
-// told by colour alone.
+// The menu's month at a glance: any month from the first planted one to this
+// one (or to a later one that holds a day, planted while the clock was
+// wrong), day by day under a weekday header, with its counts per mood. Each
+// mood's mark is dark enough for its track and carries a pattern of its own,
+// so that no mood is told by colour alone.
 import { MOODS, deepColour, moodOf } from './moods.js';
-import { addMonths, daysInMonth, localDate, monthKey, parseKey } from './days.js';
+import { addMonths, dayKey, daysInMonth, localDate, monthKey, parseKey } from './days.js';
 import { flowerIcon } from './garden.js';
 import { $, item } from './dom.js';
 
@@ -36,7 +36,7 @@ export function createMonth({ state, pick }) {
     const cells = Array.from({ length: blank }, () => item('li', 'blank'));
     const counts = new Map(MOODS.map((mood) => [mood.id, 0]));
     for (let d = 1; d <= daysInMonth(y, m); d++) {
-      const key = `${monthKey(y, m)}-${String(d).padStart(2, '0')}`;
+      const key = dayKey(y, m, d);
       const entry = state.days.get(key);
       const b = item('button', '', String(d));
       b.type = 'button';
