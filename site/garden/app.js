@@ -9,7 +9,7 @@ import { drawLegend, drawWall } from './wall.js';
 import { drawProblem } from './notice.js';
 import { createClock } from './clock.js';
 import { createViews } from './views.js';
-import { MENU, SHOW_WALL, WALL } from './words.js';
+import { MENU, PLANT, SHOW_WALL, WALL } from './words.js';
 import { $ } from './dom.js';
 
 const bridge = window.gardenBridge;
@@ -113,12 +113,9 @@ watch((days) => {
 
 // A plain browser has no tray; give it the two ways in that the tray offers.
 if (!bridge.hasHost()) {
-  const bar = $('preview-bar');
-  bar.hidden = false;
-  bar.addEventListener('click', (event) => {
-    const word = event.target.closest('button')?.dataset.word;
-    if (word) window.moodMode(word);
-  });
+  $('preview-bar').hidden = false;
+  $('preview-plant').addEventListener('click', () => window.moodMode(PLANT));
+  $('preview-menu').addEventListener('click', () => window.moodMode(MENU));
 }
 
 performance.mark('garden-drawn');
