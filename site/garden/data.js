@@ -42,8 +42,8 @@ export function noteLength(text) {
   return n;
 }
 
-// The days of `days` in the order of their keys, which is the calendar's.
-export const sortedByKey = (days) => new Map([...days].sort(([a], [b]) => (a < b ? -1 : 1)));
+// A copy of `map` in the order of its keys: for days, the calendar's.
+export const sortedByKey = (map) => new Map([...map].sort(([a], [b]) => (a < b ? -1 : 1)));
 
 // True when both are the same day's record: same mood, same note.
 export const sameEntry = (a, b) => Boolean(a && b) && a.mood === b.mood && a.note === b.note;
