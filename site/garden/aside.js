@@ -3,12 +3,10 @@
 // holds them otherwise, after one question about those), or deleted after
 // one more question. A value goes only once all of it is in the garden as it
 // is, or the person chose which side stays.
-import { MAX_DAYS, differing, holdsAll, mergeDays } from './data.js';
+import { differing, holdsAll, mergeDays, sameEntry, withinLimit } from './data.js';
 import { asideValues, dropAside } from './store.js';
-import { button, item } from './dom.js';
+import { $, button, item } from './dom.js';
 import { differText } from './restore.js';
-
-const $ = (id) => document.getElementById(id);
 
 // `backup` delivers a file and says how it went; `changed()` redraws the menu.
 export function createAside({ state, keep, backup, changed }) {
@@ -65,11 +63,8 @@ export function createAside({ state, keep, backup, changed }) {
     let all = false;
     try {
       await keep((days) => {
-        const next = mergeDays(days, value.days, side);
-        const was = (k) => days.get(k) ?? {};
-        joined = [...value.days.keys()].filter((k) => was(k).mood !== next.get(k).mood || was(k).note !== next.get(k).note).length;
-        // A garden over the limit would make a backup that no restore takes.
-        if (next.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${next.size} 天`);
+        const next = withinLimit(mergeDays(days, value.days, side));
+        joined = [...value.days.keys()].filter((k) => !sameEntry(days.get(k), next.get(k))).length;
         all = chose || holdsAll(next, value.days);
         return next;
       });

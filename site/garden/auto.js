@@ -11,13 +11,9 @@ import { BACKUP_MAX_BYTES, toBackup } from './data.js';
 import { daysBetween, shortDate } from './days.js';
 import { dayPref, pref, setPref } from './prefs.js';
 import { isDurable } from './store.js';
+import { BACKUP, BACKUP_FAILED, BACKUP_SAVED } from './words.js';
+import { $ } from './dom.js';
 
-const $ = (id) => document.getElementById(id);
-// The page's request, and the program's two answers: the path written, or
-// why not.
-const ASK = 'backup:';
-const SAVED = 'backup-saved:';
-const FAILED = 'backup-failed:';
 // Days from one copy to the next, and the planted days before the question.
 const EVERY = 7;
 const ASK_AFTER = 7;
@@ -45,7 +41,7 @@ export function createAutoBackup({ state, drawn }) {
       setPref('autoFailed', true);
     } else {
       out = state.today;
-      host.postMessage(ASK + text);
+      host.postMessage(BACKUP + text);
     }
     draw();
   }
@@ -53,10 +49,10 @@ export function createAutoBackup({ state, drawn }) {
   function answer(event) {
     const data = event?.data;
     if (!out || typeof data !== 'string') return;
-    if (data.startsWith(SAVED)) {
+    if (data.startsWith(BACKUP_SAVED)) {
       setPref('lastAuto', out);
       setPref('autoFailed', false);
-    } else if (data.startsWith(FAILED)) {
+    } else if (data.startsWith(BACKUP_FAILED)) {
       setPref('autoFailed', true);
     } else {
       return;

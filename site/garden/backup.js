@@ -6,9 +6,8 @@ import { daysBetween, shortDate } from './days.js';
 import { dayPref, setPref } from './prefs.js';
 import { isDurable } from './store.js';
 import { createRestore, createUndo } from './restore.js';
-import { named } from './dom.js';
+import { $, named } from './dom.js';
 
-const $ = (id) => document.getElementById(id);
 const status = $('backup-status');
 const backupText = $('backup-text');
 

@@ -6,7 +6,7 @@
 import { fullDate, parseKey } from './days.js';
 import { isMood } from './moods.js';
 
-export const VERSION = 1;
+const VERSION = 1;
 // A note's length counts characters as people see them: an emoji, even one
 // made of several code points, is one.
 export const NOTE_MAX = 200;
@@ -21,7 +21,7 @@ const FIRST_YEAR = 1900;
 // under 40 bytes of layout per day, so no garden that storage can hold makes
 // a backup over 17 MB: 32 MB leaves room and still refuses runaway files.
 export const BACKUP_MAX_BYTES = 32 * 1024 * 1024;
-export const BACKUP_TAG = 'verdalune-garden';
+const BACKUP_TAG = 'verdalune-garden';
 
 const ENTRY_FIELDS = new Set(['mood', 'note']);
 const STORED_FIELDS = new Set(['version', 'saved', 'days']);
@@ -30,19 +30,29 @@ const BACKUP_FIELDS = new Set(['app', 'version', 'exported', 'days']);
 const isPlainObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
 const shown = (s) => (s.length > 24 ? s.slice(0, 24) + '…' : s);
 
-// Made on first use: setting up the segmenter costs a start-up it rarely needs.
+// The characters of `text` as a person counts them, each with its index.
+// The segmenter is made on first use: setting it up costs a start-up that
+// rarely needs it.
 let segmenter = null;
-const segments = (text) => (segmenter ??= new Intl.Segmenter('zh-CN', { granularity: 'grapheme' })).segment(text);
-
-// The characters of `text` as a person counts them.
-export function characters(text) {
-  return Array.from(segments(text), (s) => s.segment);
-}
+export const segments = (text) => (segmenter ??= new Intl.Segmenter('zh-CN', { granularity: 'grapheme' })).segment(text);
 
 export function noteLength(text) {
   let n = 0;
-  for (const _ of segments(text)) n++; // eslint-disable-line no-unused-vars
+  for (const _ of segments(text)) n++;
   return n;
+}
+
+// A copy of `map` in the order of its keys: for days, the calendar's.
+export const sortedByKey = (map) => new Map([...map].sort(([a], [b]) => (a < b ? -1 : 1)));
+
+// True when both are the same day's record: same mood, same note.
+export const sameEntry = (a, b) => Boolean(a && b) && a.mood === b.mood && a.note === b.note;
+
+// A garden over the limit would make a backup that no restore takes: a
+// merge or restore that would make one is refused.
+export function withinLimit(days) {
+  if (days.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${days.size} 天`);
+  return days;
 }
 
 function checkFields(obj, allowed, where) {
@@ -82,7 +92,7 @@ function readEntry(key, entry, lenient) {
 
 // Returns { days: Map<key, {mood, note}> } or { error: text }: one fault
 // refuses the whole value, as a backup must be taken whole or not at all.
-export function checkDays(raw, what) {
+function checkDays(raw, what) {
   if (!isPlainObject(raw)) return { error: `${what}缺少每天的记录` };
   const keys = Object.keys(raw);
   if (keys.length > MAX_DAYS) return { error: `${what}有 ${keys.length} 天，超过上限 ${MAX_DAYS} 天` };
@@ -165,7 +175,7 @@ export function fromStored(text) {
       error ??= `保存的内容中有无法识别的内容“${shown(field)}”`;
     }
   }
-  const inOrder = sorted ? days : new Map([...days].sort(([a], [b]) => (a < b ? -1 : 1)));
+  const inOrder = sorted ? days : sortedByKey(days);
   return { days: inOrder, bad, extra, unread: Object.keys(bad).length, error, newer, whole: false, saved };
 }
 
@@ -179,18 +189,14 @@ export function leftover({ bad, extra }) {
 export function differing(ours, theirs) {
   const out = [];
   for (const [key, entry] of theirs) {
-    const mine = ours.get(key);
-    if (mine && (mine.mood !== entry.mood || mine.note !== entry.note)) out.push(key);
+    if (ours.has(key) && !sameEntry(ours.get(key), entry)) out.push(key);
   }
   return out.sort();
 }
 
 // True when every day of `some` is in `days` as it is.
 export function holdsAll(days, some) {
-  for (const [key, entry] of some) {
-    const mine = days.get(key);
-    if (!mine || mine.mood !== entry.mood || mine.note !== entry.note) return false;
-  }
+  for (const [key, entry] of some) if (!sameEntry(days.get(key), entry)) return false;
   return true;
 }
 
@@ -199,7 +205,7 @@ export function holdsAll(days, some) {
 export function mergeDays(ours, theirs, side) {
   const next = new Map(ours);
   for (const [key, entry] of theirs) if (side === 'theirs' || !next.has(key)) next.set(key, entry);
-  return new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1)));
+  return sortedByKey(next);
 }
 
 // Undoes a restore or merge: the garden from before it, with every change
@@ -212,13 +218,12 @@ export function undoRestore(before, after, now) {
   let since = 0;
   let pulled = 0;
   for (const [key, entry] of now) {
-    const then = after.get(key);
-    if (then && then.mood === entry.mood && then.note === entry.note) continue;
+    if (sameEntry(after.get(key), entry)) continue;
     next.set(key, entry);
     since++;
   }
   for (const key of after.keys()) if (!now.has(key) && next.delete(key)) pulled++;
-  return { days: new Map([...next].sort(([a], [b]) => (a < b ? -1 : 1))), since, pulled };
+  return { days: sortedByKey(next), since, pulled };
 }
 
 export function toBackup(days, now) {

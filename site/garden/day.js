@@ -5,8 +5,7 @@
 import { moodOf } from './moods.js';
 import { dayName, isRecent, longDate, shortDate } from './days.js';
 import { flowerIcon } from './garden.js';
-
-const $ = (id) => document.getElementById(id);
+import { $, item } from './dom.js';
 
 // `keep(change)` saves a garden; `changed()` redraws the menu after it.
 export function createDayView({ state, keep, toEditor, changed }) {
@@ -24,9 +23,7 @@ export function createDayView({ state, keep, toEditor, changed }) {
       $('day-mood').replaceChildren(key > state.today ? '' : today ? '今天还没种花。' : '这天没有种花。');
       return;
     }
-    const name = document.createElement('span');
-    name.textContent = `${mood.name} · ${mood.flower}`;
-    $('day-mood').replaceChildren(flowerIcon(mood), name);
+    $('day-mood').replaceChildren(flowerIcon(mood), item('span', '', `${mood.name} · ${mood.flower}`));
   }
 
   function show(key) {

@@ -3,7 +3,8 @@
 
 const WEEKDAYS = ['日', '一', '二', '三', '四', '五', '六'];
 
-const pad = (n) => String(n).padStart(2, '0');
+// Two digits, as months, days and times are written in keys and file names.
+export const pad = (n) => String(n).padStart(2, '0');
 
 export function keyOf(date) {
   return `${String(date.getFullYear()).padStart(4, '0')}-${pad(date.getMonth() + 1)}-${pad(date.getDate())}`;
@@ -48,7 +49,7 @@ export function daysInMonth(y, m) {
   return m === 2 && leap ? 29 : MONTH_DAYS[m - 1];
 }
 
-export function dateOf(key) {
+function dateOf(key) {
   const p = parseKey(key);
   return localDate(p.y, p.m - 1, p.d);
 }
@@ -103,6 +104,7 @@ export function addMonths({ y, m }, n) {
 }
 
 export const monthKey = (y, m) => `${y}-${pad(m)}`;
+export const dayKey = (y, m, d) => `${monthKey(y, m)}-${pad(d)}`;
 
 // Built from the calendar rather than by adding 24 hours, so that days of 23
 // or 25 hours around a daylight-saving change still end at midnight.
@@ -143,5 +145,5 @@ export function wallMonths(todayKey) {
 export function yearAgo(key) {
   const p = parseKey(key);
   const d = Math.min(p.d, daysInMonth(p.y - 1, p.m));
-  return `${p.y - 1}-${pad(p.m)}-${pad(d)}`;
+  return dayKey(p.y - 1, p.m, d);
 }

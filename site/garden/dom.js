@@ -1,5 +1,7 @@
-// The few ways the menu's modules make their rows and buttons, and put a
-// name from outside into a sentence of their own.
+// The few ways the page's modules find their elements, make their rows and
+// buttons, and put a name from outside into a sentence of their own.
+
+export const $ = (id) => document.getElementById(id);
 
 // A file name in the page's sentence: without the controls that would turn
 // the sentence around it, and isolated from its direction, as <bdi> would.

@@ -6,33 +6,25 @@ import { MOODS, moodOf } from './moods.js';
 import { dayName, longDate, recentDays } from './days.js';
 import { NOTE_MAX, noteLength } from './data.js';
 import { flowerIcon } from './garden.js';
-
-const $ = (id) => document.getElementById(id);
+import { $, item } from './dom.js';
 
 function moodCard(mood) {
-  const label = document.createElement('label');
-  label.className = 'mood-card';
-  const input = document.createElement('input');
+  const label = item('label', 'mood-card');
+  const input = item('input');
   input.type = 'radio';
   input.name = 'mood';
   input.value = mood.id;
-  const card = document.createElement('span');
-  card.className = 'card';
-  const name = document.createElement('b');
-  name.textContent = mood.name;
-  const flower = document.createElement('small');
-  flower.textContent = mood.flower;
-  card.append(flowerIcon(mood), name, flower);
+  const card = item('span', 'card');
+  card.append(flowerIcon(mood), item('b', '', mood.name), item('small', '', mood.flower));
   label.append(input, card);
   return label;
 }
 
 // One of the last seven days to plant on; `entry` is what it holds.
 function dayPick(key, now, pressed, entry) {
-  const b = document.createElement('button');
+  const b = item('button', '', dayName(key, now));
   b.type = 'button';
   b.dataset.day = key;
-  b.textContent = dayName(key, now);
   if (entry) b.dataset.mood = entry.mood;
   b.setAttribute('aria-pressed', String(pressed));
   b.setAttribute('aria-label', `${longDate(key)}${entry ? `，已种${moodOf(entry.mood).flower}` : ''}`);

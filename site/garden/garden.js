@@ -1,9 +1,9 @@
-// Draws the wallpaper: twelve beds (thirteen in January), one per month, the newest at the front
-// (bottom), one flower per planted day at its day-of-month column. Drawn
-// once per change (start, planting, restore, new day); nothing is animated
-// except a freshly planted flower growing in once.
+// Draws the wallpaper: twelve beds (thirteen in January), one per month, the
+// newest at the front (bottom), one flower per planted day at its
+// day-of-month column. Drawn once per change (start, planting, restore, new
+// day); nothing is animated except a freshly planted flower growing in once.
 import { flowerColour, moodOf } from './moods.js';
-import { daysInMonth, wallMonths } from './days.js';
+import { dayKey, daysInMonth, monthKey, wallMonths } from './days.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
 const LABEL_W = 96;
@@ -12,8 +12,6 @@ const ROW = 54;
 const TOP = 28;
 const BOTTOM = 22;
 const viewBox = (rows) => `0 0 ${LABEL_W + 31 * CELL + 4} ${TOP + rows * ROW + BOTTOM}`;
-
-const pad = (n) => String(n).padStart(2, '0');
 
 function el(name, attrs, text) {
   const node = document.createElementNS(SVG, name);
@@ -24,7 +22,7 @@ function el(name, attrs, text) {
 
 // Stable per-day variation: the same date always gets the same lean, size
 // and shade, so the garden does not reshuffle between starts.
-export function variation(key) {
+function variation(key) {
   let h = 2166136261;
   for (let i = 0; i < key.length; i++) h = Math.imul(h ^ key.charCodeAt(i), 16777619);
   const next = () => {
@@ -114,14 +112,14 @@ export function drawGarden(root, { today, days, grow }) {
     const before = planted;
     const ground = TOP + (row + 1) * ROW - 8;
     const count = daysInMonth(y, m);
-    out += `<g class="bed" data-month="${y}-${pad(m)}">`;
+    out += `<g class="bed" data-month="${monthKey(y, m)}">`;
     if (row === 0 || m === 1) out += tag('text', { class: 'year', x: LABEL_W - 16, y: ground - 25 }, `${y}年`);
     out += tag('text', { class: 'month', x: LABEL_W - 16, y: ground - 3 }, `${m}月`);
     out += tag('rect', { class: 'soil', x: LABEL_W - 6, y: ground, width: count * CELL + 12, height: 8, rx: 4 });
 
     let tufts = ''; // the bare days of a bed share one path: far cheaper to draw
     for (let d = 1; d <= count; d++) {
-      const key = `${y}-${pad(m)}-${pad(d)}`;
+      const key = dayKey(y, m, d);
       if (key > today) break;
       const x = LABEL_W + (d - 0.5) * CELL;
       const entry = days.get(key);

@@ -6,6 +6,7 @@
 // the wallpaper carries none of them; the history is built a page at a
 // time, so a century of days opens as fast as a month.
 import { MOODS, moodOf } from './moods.js';
+import { sortedByKey } from './data.js';
 import { daysBetween, listDate } from './days.js';
 import { flowerIcon } from './garden.js';
 import { createBackup } from './backup.js';
@@ -13,11 +14,10 @@ import { createMonth } from './month.js';
 import { createDayView } from './day.js';
 import { createAside } from './aside.js';
 import { createAutoBackup } from './auto.js';
-import { item } from './dom.js';
+import { $, item } from './dom.js';
 import { findDays, marked, wordsOf } from './search.js';
 import { dayPref, pref, setPref } from './prefs.js';
 
-const $ = (id) => document.getElementById(id);
 const HISTORY_PAGE = 50;
 // Found days come fewer at a time: a screenful or two, drawn as fast as a key is typed.
 const FOUND_PAGE = 20;
@@ -123,7 +123,7 @@ export function createMenu({ state, toWall, toEditor, acknowledge, keep, drawWal
       if (!counts) byYear.set(y, (counts = new Map()));
       counts.set(mood, (counts.get(mood) || 0) + 1);
     }
-    years = [...byYear].sort(([a], [b]) => (a < b ? 1 : -1));
+    years = [...sortedByKey(byYear)].reverse();
     yearsShown = 0;
     $('years').hidden = years.length === 0;
     $('years-list').replaceChildren();

@@ -1,24 +1,16 @@
-// The menu's month at a glance: any month from the first planted one to
-// this one (or to a later one that holds a day, planted while the clock was
-// wrong), day by day under a weekday header, with its counts per mood. Each mood's mark is dark
-// enough for its track and carries a pattern of its own, so that no mood is
-// told by colour alone.
+// The menu's month at a glance: any month from the first planted one to this
+// one (or to a later one that holds a day, planted while the clock was
+// wrong), day by day under a weekday header, with its counts per mood. Each
+// mood's mark is dark enough for its track and carries a pattern of its own,
+// so that no mood is told by colour alone.
 import { MOODS, deepColour, moodOf } from './moods.js';
-import { addMonths, daysInMonth, localDate, monthKey, parseKey } from './days.js';
+import { addMonths, dayKey, daysInMonth, localDate, monthKey, parseKey } from './days.js';
 import { flowerIcon } from './garden.js';
-
-const $ = (id) => document.getElementById(id);
-
-function node(tag, className, text) {
-  const n = document.createElement(tag);
-  if (className) n.className = className;
-  if (text !== undefined) n.textContent = text;
-  return n;
-}
+import { $, item } from './dom.js';
 
 // A mood's mark: its colour and, from the style sheet, its pattern.
-export function moodMark(mood) {
-  const mark = node('i', 'mark');
+function moodMark(mood) {
+  const mark = item('i', 'mark');
   mark.dataset.mood = mood.id;
   mark.style.backgroundColor = deepColour(mood);
   return mark;
@@ -41,12 +33,12 @@ export function createMonth({ state, pick }) {
   // The month's days, Monday first, each one a way to read that day.
   function drawDays({ y, m }) {
     const blank = (localDate(y, m - 1, 1).getDay() + 6) % 7;
-    const cells = Array.from({ length: blank }, () => node('li', 'blank'));
+    const cells = Array.from({ length: blank }, () => item('li', 'blank'));
     const counts = new Map(MOODS.map((mood) => [mood.id, 0]));
     for (let d = 1; d <= daysInMonth(y, m); d++) {
-      const key = `${monthKey(y, m)}-${String(d).padStart(2, '0')}`;
+      const key = dayKey(y, m, d);
       const entry = state.days.get(key);
-      const b = node('button', '', String(d));
+      const b = item('button', '', String(d));
       b.type = 'button';
       b.dataset.day = key;
       if (key === state.today) b.classList.add('today');
@@ -57,7 +49,7 @@ export function createMonth({ state, pick }) {
         b.append(moodMark(mood));
       }
       b.setAttribute('aria-label', `${m}月${d}日${entry ? `，${moodOf(entry.mood).name}` : ''}`);
-      const li = node('li');
+      const li = item('li');
       li.append(b);
       cells.push(li);
     }
@@ -69,13 +61,13 @@ export function createMonth({ state, pick }) {
     const most = Math.max(1, ...counts.values());
     $('month-counts').replaceChildren(...MOODS.map((mood) => {
       const n = counts.get(mood.id);
-      const li = node('li');
+      const li = item('li');
       li.dataset.mood = mood.id;
-      const bar = node('span', 'bar');
+      const bar = item('span', 'bar');
       const fill = moodMark(mood);
       fill.style.width = `${(n / most) * 100}%`;
       bar.append(fill);
-      li.append(flowerIcon(mood), node('span', 'name', mood.name), bar, node('span', 'n', `${n} 天`));
+      li.append(flowerIcon(mood), item('span', 'name', mood.name), bar, item('span', 'n', `${n} 天`));
       return li;
     }));
     return [...counts.values()].reduce((a, b) => a + b, 0);
@@ -106,7 +98,7 @@ export function createMonth({ state, pick }) {
     const sorted = [...years].sort((a, b) => b - a);
     first = { y: sorted.at(-1), m: 1 };
     $('month-year').replaceChildren(...sorted.map((y) => {
-      const option = node('option', '', `${y}年`);
+      const option = item('option', '', `${y}年`);
       option.value = String(y);
       return option;
     }));

@@ -1,9 +1,10 @@
-// The page's own few settings, apart from the garden: when it was last
-// backed up to a file, whether the wall shows mood words, whether a first
-// flower was ever planted, and the weekly automatic backup (wanted or not,
-// or not yet asked; its last copy; whether the last try failed). One small value in local storage; losing it
-// costs a reminder or a hint, never a day. Each setting is read on its own:
-// one of the wrong type or form falls back to its default.
+// The page's own few settings, apart from the garden: when it was last backed
+// up to a file, whether the wall shows mood words, whether a first flower was
+// ever planted, and the weekly automatic backup (wanted or not, or not yet
+// asked; its last copy; whether the last try failed). One small value in
+// local storage; losing it costs a reminder or a hint, never a day. Each
+// setting is read on its own: one of the wrong type or form falls back to its
+// default.
 import { parseKey } from './days.js';
 
 const KEY = 'verdalune.prefs.v1';

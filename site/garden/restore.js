@@ -2,20 +2,19 @@
 // to the person, replacing the garden or merged with it. The garden as it
 // was before is kept with it, so that 撤销恢复 can undo it without losing a
 // day planted, changed or pulled up since.
-import { BACKUP_MAX_BYTES, MAX_DAYS, decodeText, differing, fromBackup, mergeDays, undoRestore } from './data.js';
+import { BACKUP_MAX_BYTES, decodeText, differing, fromBackup, mergeDays, undoRestore, withinLimit } from './data.js';
 import { shortDate } from './days.js';
 import { moodOf } from './moods.js';
 import { keptGardens, keptRestore } from './store.js';
-import { named } from './dom.js';
+import { $, named } from './dom.js';
 
-const $ = (id) => document.getElementById(id);
 const FILE_TYPES = [{ description: '情绪花园备份', accept: { 'application/json': ['.json'], 'text/plain': ['.txt'] } }];
 
 // Days after today in a backup, named, as the person may want to pull them up.
 function laterText(later, today) {
   if (!later.length) return '';
-  const named = later.slice(0, 3).map((key) => shortDate(key, today)).join('、') + (later.length > 3 ? ' 等' : '');
-  return `其中 ${later.length} 天在今天之后（${named}），可能是当时电脑的日期不对，也会一起恢复。`;
+  const dates = later.slice(0, 3).map((key) => shortDate(key, today)).join('、') + (later.length > 3 ? ' 等' : '');
+  return `其中 ${later.length} 天在今天之后（${dates}），可能是当时电脑的日期不对，也会一起恢复。`;
 }
 
 // Both sides of up to five days in `differ`, so that the choice between
@@ -106,9 +105,7 @@ export function createRestore({ state, keep, changed, say }) {
     let days;
     try {
       days = await keep((before) => {
-        const after = make(before);
-        // A garden over the limit would make a backup that no restore takes.
-        if (after.size > MAX_DAYS) throw new Error(`花园最多 ${MAX_DAYS} 天，合并后会有 ${after.size} 天`);
+        const after = withinLimit(make(before));
         return { days: after, restore: { when: state.today, before, after } };
       });
     } catch (e) {

@@ -1,6 +1,7 @@
 // Search in the notes: every day whose note holds each of the words typed,
 // whatever their case, newest first; and the note with those words marked.
-import { characters } from './data.js';
+import { segments } from './data.js';
+import { item } from './dom.js';
 
 const escape = (word) => word.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
 
@@ -25,9 +26,8 @@ export function findDays(days, words) {
 export function marked(note, words) {
   // Longer words first, so that one holding another is marked whole.
   const any = new RegExp([...words].sort((a, b) => b.length - a.length).map(escape).join('|'), 'giu');
-  const edges = new Set([0]);
-  let end = 0;
-  for (const c of characters(note)) edges.add(end += c.length);
+  const edges = new Set([note.length]);
+  for (const { index } of segments(note)) edges.add(index);
   const ranges = [];
   for (const match of note.matchAll(any)) {
     if (!match[0]) continue;
@@ -43,9 +43,7 @@ export function marked(note, words) {
   let at = 0;
   for (const [from, to] of ranges) {
     if (from > at) out.push(note.slice(at, from));
-    const mark = document.createElement('mark');
-    mark.textContent = note.slice(from, to);
-    out.push(mark);
+    out.push(item('mark', '', note.slice(from, to)));
     at = to;
   }
   if (at < note.length) out.push(note.slice(at));

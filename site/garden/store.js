@@ -20,8 +20,9 @@
 // read the garden again.
 import { fromStored, holdsAll, leftover, toStored } from './data.js';
 import { ASIDE, GARDEN, UNDO, openDatabase, readAll, readRecords, settled, transact } from './durable.js';
+import { pad } from './days.js';
 
-export const KEY = 'verdalune.garden.v1';
+const KEY = 'verdalune.garden.v1';
 // Where an older version set aside what it could not read, and kept the
 // garden from before a restore: taken into the durable store at start.
 const OLD_ASIDE = `${KEY}.damaged.`;
@@ -70,8 +71,7 @@ const isKept = (v) => v !== null && typeof v === 'object' && typeof v.when === '
 const linked = (undo, garden) => (isKept(undo) && garden && (garden.undo ?? 0) === (undo.id ?? 0) ? undo : null);
 
 function stamp(now) {
-  const p = (n) => String(n).padStart(2, '0');
-  return `${now.getFullYear()}${p(now.getMonth() + 1)}${p(now.getDate())}-${p(now.getHours())}${p(now.getMinutes())}${p(now.getSeconds())}`;
+  return `${now.getFullYear()}${pad(now.getMonth() + 1)}${pad(now.getDate())}-${pad(now.getHours())}${pad(now.getMinutes())}${pad(now.getSeconds())}`;
 }
 
 /**

@@ -1,7 +1,11 @@
 // What the host relies on: window.moodMode and the two messages back.
 import { test, describe, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launch, openGarden, plant, yearOfDays, posted, view, withGarden } from './harness.mjs';
+import { readFile } from 'node:fs/promises';
+import path from 'node:path';
+import vm from 'node:vm';
+import { launch, openGarden, plant, yearOfDays, posted, view, withGarden, SITE } from './harness.mjs';
+import * as words from '../../site/garden/words.js';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -60,7 +64,7 @@ describe('host contract', () => {
     await clearPosted(page);
     const results = await page.evaluate(() => {
       const odd = ['Plant', 'WALL', ' wall', 'wall ', 'menu\n', 'showWall', 'showEditor', '', 'wall\')',
-        undefined, null, 42, {}, ['wall'], new String('wall')]; // eslint-disable-line no-new-wrappers
+        undefined, null, 42, {}, ['wall'], new String('wall')];
       return odd.map((w) => {
         try { window.moodMode(w); return 'ok'; } catch (e) { return e.message; }
       });
@@ -110,6 +114,38 @@ describe('host contract', () => {
       await page.evaluate(() => { window.moodMode('plant'); window.moodMode('wall'); });
       assert.deepEqual(await posted(page), ['showWall', 'showWall']);
     });
+  });
+});
+
+describe('the inline bridge', () => {
+  // The bridge runs before any module and keeps its own copy of the words:
+  // run on its own, it must take the tray's words of words.js and no other
+  // word the page and the program exchange, and give up with SHOW_WALL.
+  test('the inline bridge takes the same mode words as words.js', async () => {
+    const html = await readFile(path.join(SITE, 'garden', 'index.html'), 'utf8');
+    const [, source] = /<script>([\s\S]*?)<\/script>/.exec(html);
+    const run = () => {
+      const seen = { posted: [], heard: [], onLoad: null };
+      const window = {
+        chrome: { webview: { postMessage: (m) => seen.posted.push(m) } },
+        addEventListener: (type, fn) => { if (type === 'load') seen.onLoad = fn; },
+      };
+      const document = { documentElement: { classList: { add() {} } } };
+      vm.runInNewContext(source, { window, document });
+      return { window, seen };
+    };
+
+    const trayWords = [words.PLANT, words.MENU, words.WALL];
+    const others = [words.SHOW_WALL, words.SHOW_EDITOR, words.BACKUP, words.BACKUP_SAVED, words.BACKUP_FAILED];
+    const ready = run();
+    ready.window.gardenBridge.connect((w) => ready.seen.heard.push(w));
+    for (const w of [...trayWords, ...others]) ready.window.moodMode(w);
+    assert.deepEqual(ready.seen.heard, trayWords);
+
+    const broken = run();
+    broken.seen.onLoad();
+    for (const w of trayWords) broken.window.moodMode(w);
+    assert.deepEqual(broken.seen.posted, [words.SHOW_WALL, words.SHOW_WALL]);
   });
 });
 
