@@ -101,6 +101,9 @@ int rebuilds;
 int hangs;
 // True while the notice that the wall is not available is open.
 bool noticing;
+// The garden was made again after Explorer took it down: a page that asks for
+// the wall before Explorer is back waits hidden for "TaskbarCreated".
+bool walled;
 using Hook = std::unique_ptr<std::remove_pointer_t<HWINEVENTHOOK>, decltype(&UnhookWinEvent)>;
 // The destruction watch on the garden window's own process and thread.
 Hook watch{nullptr, UnhookWinEvent};
@@ -337,10 +340,15 @@ void position(bool wall) {
         rebuild();
         // While Explorer restarts there is no new window yet, and the garden
         // still belongs on the wall: "TaskbarCreated" looks for it only then.
-        if (IsWindow(view)) onWall = false;
+        if (IsWindow(view)) onWall = false, walled = true;
         return;
     }
     HWND shell = FindWindowW(progmanClass, nullptr);
+    if (wall && walled && !shell) {
+        onWall = true;
+        return;
+    }
+    walled = false;
     HWND icons = nullptr;  // 24H2 and later: the garden lies right below it
     HWND parent = wall ? findLayer(shell, icons) : nullptr;
     // Recorded before the notice: its box runs a message loop, where neither

@@ -28,7 +28,7 @@ int notesOf(Shell& shell, DWORD action) {
 
 }  // namespace
 
-TEST_CASE("start shows only a tray icon and two hidden windows") {
+TEST_CASE("start shows only a tray icon and two hidden windows and a second start leaves at once and the tray menu quits with 0") {
     Shell shell(Shell::win11);
     App app;
     REQUIRE(app.windows());
@@ -61,61 +61,17 @@ TEST_CASE("start shows only a tray icon and two hidden windows") {
     CHECK_FALSE(IsWindowVisible(app.view));
     CHECK_FALSE(FindWindowW(L"#32770", nullptr));
     CHECK(app.running());
-}
 
-TEST_CASE("a second start leaves at once and changes nothing") {
-    Shell shell(Shell::win11);
-    App first;
-    REQUIRE(first.windows());
-    REQUIRE(shell.waitNotes(1));
-
-    App second;
-    CHECK(second.exitCode() == DWORD(0));
-    CHECK(gardenWindows() == 2);
-    // It never reached the runtime: the stand-in writes its record on first use.
-    CHECK_FALSE(fs::exists(second.log));
-    Sleep(200);
-    CHECK(shell.notes().size() == 1);
-
-    CHECK(first.running());
-    PostMessageW(first.owner, WM_CLOSE, 0, 0);
-    CHECK(first.exitCode() == DWORD(0));
-}
-
-TEST_CASE("a missing entry page is told in a plain box and ends with 1") {
-    Shell shell(Shell::win11);
-    for (auto kind : {App::noSite, App::noEntry}) {
-        CAPTURE(int(kind));
-        std::error_code ignored;
-        fs::remove_all(userDataFolder().parent_path(), ignored);
-        App app(kind);
-        auto box = takeBox();
-        REQUIRE(box);
-        CHECK(box->text == L"请完整解压 ZIP 后启动。");
-        CHECK(box->caption == caption);
-        CHECK_FALSE(box->icon);
-        CHECK(box->buttons == std::vector<int>{IDOK});
-        CHECK(box->process == app.process.dwProcessId);
-        CHECK(app.exitCode() == DWORD(1));
-        CHECK(gardenWindows() == 0);
-        CHECK(shell.notes().empty());
-        CHECK_FALSE(fs::exists(userDataFolder().parent_path()));
+    // A second start leaves at once and changes nothing.
+    {
+        App second;
+        CHECK(second.exitCode() == DWORD(0));
+        CHECK(gardenWindows() == 2);
+        // It never reached the runtime: the stand-in writes its record on first use.
+        CHECK_FALSE(fs::exists(second.log));
+        Sleep(200);
+        CHECK(shell.notes().size() == 1);
     }
-}
-
-TEST_CASE("a folder at the entry page's place passes the check") {
-    Shell shell(Shell::win11);
-    App app(App::entryFolder);
-    REQUIRE(app.windows());
-    CHECK_FALSE(FindWindowW(L"#32770", nullptr));
-    CHECK(app.running());
-}
-
-TEST_CASE("the tray menu quits with 0 and takes the icon away") {
-    Shell shell(Shell::win11);
-    App app;
-    REQUIRE(app.windows());
-    REQUIRE(shell.waitNotes(1));
 
     // Escape first: nothing changes.
     PostMessageW(app.owner, trayMessage, 1, WM_RBUTTONUP);
@@ -136,33 +92,33 @@ TEST_CASE("the tray menu quits with 0 and takes the icon away") {
     CHECK(last.action == DWORD(NIM_DELETE));
     CHECK(last.window == app.owner);
     CHECK(last.id == 1u);
-}
-
-TEST_CASE("close requests end the program from the owner window only") {
-    Shell shell(Shell::win11);
-    App app;
-    REQUIRE(app.windows());
-    PostMessageW(app.view, WM_CLOSE, 0, 0);
-    Sleep(300);
-    CHECK(app.running());
-    CHECK(IsWindow(app.view));
-    CHECK(IsWindow(app.owner));
-    PostMessageW(app.owner, WM_CLOSE, 0, 0);
-    CHECK(app.exitCode() == DWORD(0));
     CHECK(notesOf(shell, NIM_DELETE) == 1);
 }
 
-TEST_CASE("a restarted taskbar gets the icon back") {
+TEST_CASE("a missing entry page is told in a plain box and ends with 1 while a folder in its place passes the check") {
     Shell shell(Shell::win11);
-    App app;
+    for (auto kind : {App::noSite, App::noEntry}) {
+        CAPTURE(int(kind));
+        std::error_code ignored;
+        fs::remove_all(userDataFolder().parent_path(), ignored);
+        App app(kind);
+        auto box = takeBox();
+        REQUIRE(box);
+        CHECK(box->text == L"请完整解压 ZIP 后启动。");
+        CHECK(box->caption == caption);
+        CHECK_FALSE(box->icon);
+        CHECK(box->buttons == std::vector<int>{IDOK});
+        CHECK(box->process == app.process.dwProcessId);
+        CHECK(app.exitCode() == DWORD(1));
+        CHECK(gardenWindows() == 0);
+        CHECK(shell.notes().empty());
+        CHECK_FALSE(fs::exists(userDataFolder().parent_path()));
+    }
+
+    App app(App::entryFolder);
     REQUIRE(app.windows());
-    REQUIRE(shell.waitNotes(1));
-    PostMessageW(app.owner, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-    REQUIRE(shell.waitNotes(2));
-    CHECK(notesOf(shell, NIM_ADD) == 2);
-    CHECK(shell.notes().back().window == app.owner);
-    // Not on the wall: the shell is not asked for its worker.
-    CHECK(shell.asked == 0);
+    CHECK_FALSE(FindWindowW(L"#32770", nullptr));
+    CHECK(app.running());
 }
 
 TEST_CASE("a taskbar that refuses the icon at sign-in has it within 10 s and no timer is left") {

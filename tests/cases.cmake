@@ -4,7 +4,7 @@
 # RUNNER runs the tests program through a command of its own (which must call
 # Wine itself), instead of CTest's emulator. WINE labels cases that need Wine,
 # which a native Windows run leaves out (ctest -LE wine); CHROMIUM those that
-# also drive Chromium, which scripts/test may run a second time.
+# also drive Chromium (ctest -L chromium).
 function(add_cases source)
   cmake_parse_arguments(arg "WINE;CHROMIUM" "LOCK;FIXTURE;TIMEOUT" "RUNNER" ${ARGN})
   file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"" ENCODING UTF-8)

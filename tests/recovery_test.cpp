@@ -97,6 +97,14 @@ TEST_CASE("an Explorer restart on the wall brings the garden back on the new wor
         CHECK(view != old);
         CHECK(garden.record.has("controller parent=" + hex(view)));
         CHECK_FALSE(IsWindowVisible(view));
+        // Explorer gone again when the new page asks for the wall: the garden
+        // waits hidden, with no notice, and goes up once Explorer is back.
+        garden.shell.stop();
+        garden.page(L"showWall");
+        CHECK_FALSE(IsWindowVisible(view));
+        CHECK(parentOf(view) == GetDesktopWindow());
+        garden.shell.start();
+        CHECK(waitUntil([&] { return parentOf(view) == garden.shell.place() && IsWindowVisible(view); }));
         garden.page(L"showWall");
         CHECK(garden.shell.worker != oldWorker);
         CHECK(parentOf(view) == garden.shell.place());

@@ -77,9 +77,24 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
                                   at.left, at.top, at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     if (clear) SetLayeredWindowAttributes(window, seeThrough, 0, LWA_COLORKEY);
-    // Shown without activation, so that Wine keeps the order of creation.
-    if (!parent) ShowWindow(window, SW_SHOWNA);
     return window;
+}
+
+// Top-level windows are made hidden and shown here, the top one first, each
+// right below the one above it and without activation. Shown as they were
+// made, the one below would be mapped before the next covers it, and its
+// expose event may reach Wine's X11 driver only after that: the driver takes
+// an exposed window for one on top and raises it, here the empty worker over
+// the one that holds the icons, where a walk after the holder misses it.
+// Mapped under a window that already covers it, a window is never exposed.
+void Shell::show() {
+    HWND above = HWND_TOP;
+    for (HWND window : {holder, layout == win10 ? worker : nullptr, progman, decoy}) {
+        if (!window) continue;
+        if (!IsWindowVisible(window))
+            SetWindowPos(window, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        above = window;
+    }
 }
 
 void Shell::run() {
@@ -98,6 +113,7 @@ void Shell::run() {
         SetLayeredWindowAttributes(iconView, 0, 255, LWA_ALPHA);
         makeWorker();
     }
+    show();
 }
 
 void Shell::makeWorker() {
@@ -139,6 +155,7 @@ void Shell::answer() {
     if (!forPeople) painting = make(L"FakeWallpaper", worker, fullScreen());
     holder = make(L"WorkerW", nullptr, fullScreen());
     SetParent(iconView, holder);
+    show();
 }
 
 LRESULT CALLBACK Shell::shellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -91,6 +91,7 @@ private:
     static LRESULT CALLBACK shellProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK trayProc(HWND, UINT, WPARAM, LPARAM);
     HWND make(const wchar_t* type, HWND parent, RECT at);
+    void show();
     RECT workerRect();
     void onDesk(const std::function<void()>& work);
     void tearDown();
