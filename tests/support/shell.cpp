@@ -77,6 +77,10 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
                                   at.left, at.top, at.right - at.left, at.bottom - at.top, parent, nullptr, nullptr, nullptr);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     if (clear) SetLayeredWindowAttributes(window, seeThrough, 0, LWA_COLORKEY);
+    // The see-through shell's windows are shown as they are made: shown later,
+    // in order (show), a colour-keyed worker's SetWindowPos now and then never
+    // returned under Wine.
+    if (forPeople && !parent) ShowWindow(window, SW_SHOWNA);
     return window;
 }
 
@@ -88,6 +92,7 @@ HWND Shell::make(const wchar_t* type, HWND parent, RECT at) {
 // the one that holds the icons, where a walk after the holder misses it.
 // Mapped under a window that already covers it, a window is never exposed.
 void Shell::show() {
+    if (forPeople) return;
     HWND above = HWND_TOP;
     for (HWND window : {holder, layout == win10 ? worker : nullptr, progman, decoy}) {
         if (!window) continue;
